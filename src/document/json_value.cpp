@@ -1,0 +1,71 @@
+#include "document/json_value.h"
+
+#include <algorithm>
+#include <bit>
+#include <numeric>
+#include <utility>
+
+namespace lexmill {
+
+namespace {
+
+template <typename Object>
+auto member_position(Object& object, std::string_view key) {
+    return std::lower_bound(object.begin(), object.end(), key,
+                            [](const JsonMember& m, std::string_view k) { return m.key < k; });
+}
+
+}  // namespace
+
+const JsonValue* JsonValue::find(std::string_view key) const {
+    const JsonObject* object = as_object();
+    if (!object) return nullptr;
+    auto it = member_position(*object, key);
+    return it != object->end() && it->key == key ? &it->value : nullptr;
+}
+
+JsonValue* JsonValue::find(std::string_view key) {
+    return const_cast<JsonValue*>(std::as_const(*this).find(key));
+}
+
+void set_member(JsonObject& object, std::string key, JsonValue value) {
+    auto it = member_position(object, key);
+    if (it != object.end() && it->key == key) {
+        it->value = std::move(value);
+    } else {
+        object.insert(it, JsonMember{std::move(key), std::move(value)});
+    }
+}
+
+void normalize_members(JsonObject& members) {
+    auto in_order = [](const JsonMember& a, const JsonMember& b) { return a.key < b.key; };
+    if (std::is_sorted(members.begin(), members.end(), in_order) &&
+        std::adjacent_find(members.begin(), members.end(),
+                           [](const JsonMember& a, const JsonMember& b) { return a.key == b.key; }) ==
+            members.end()) {
+        return;  // the usual case: keys already unique and ordered
+    }
+    // Stable sort keeps equal keys in text order, so the last of each run wins.
+    std::stable_sort(members.begin(), members.end(), in_order);
+    JsonObject unique;
+    unique.reserve(members.size());
+    for (size_t i = 0; i < members.size(); ++i) {
+        if (i + 1 < members.size() && members[i + 1].key == members[i].key) continue;
+        unique.push_back(std::move(members[i]));
+    }
+    members = std::move(unique);
+}
+
+bool operator==(const JsonMember& a, const JsonMember& b) {
+    return a.key == b.key && a.value == b.value;
+}
+
+bool operator==(const JsonValue& a, const JsonValue& b) {
+    if (a.data.index() != b.data.index()) return false;
+    if (const double* x = std::get_if<double>(&a.data)) {
+        return std::bit_cast<uint64_t>(*x) == std::bit_cast<uint64_t>(std::get<double>(b.data));
+    }
+    return a.data == b.data;
+}
+
+}  // namespace lexmill

@@ -1,0 +1,56 @@
+#pragma once
+// The generic JSON tree that holds every section of a tokenizer document the
+// editor does not interpret (normalizer, decoder, added-token entries, ...).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace lexmill {
+
+struct JsonValue;
+struct JsonMember;
+
+using JsonArray = std::vector<JsonValue>;
+// Members in ascending bytewise order of their keys; keys are unique.
+using JsonObject = std::vector<JsonMember>;
+
+struct JsonValue {
+    // Numbers keep the kind they were read as: a non-negative integer literal
+    // that fits is unsigned, a negative one that fits is signed, every other
+    // number literal is a double.
+    using Storage = std::variant<std::nullptr_t, bool, uint64_t, int64_t, double,
+                                 std::string, JsonArray, JsonObject>;
+    Storage data = nullptr;
+
+    bool is_null() const { return std::holds_alternative<std::nullptr_t>(data); }
+    const std::string* as_string() const { return std::get_if<std::string>(&data); }
+    const JsonArray* as_array() const { return std::get_if<JsonArray>(&data); }
+    const JsonObject* as_object() const { return std::get_if<JsonObject>(&data); }
+    JsonObject* as_object() { return std::get_if<JsonObject>(&data); }
+
+    // Object member lookup; null when this is not an object or has no such key.
+    const JsonValue* find(std::string_view key) const;
+    JsonValue* find(std::string_view key);
+};
+
+struct JsonMember {
+    std::string key;
+    JsonValue value;
+};
+
+// Inserts or replaces a member, keeping the object's key order.
+void set_member(JsonObject& object, std::string key, JsonValue value);
+
+// Puts members collected in text order into key order; of several members
+// with the same key the last one wins, as when the text is read front to back.
+void normalize_members(JsonObject& members);
+
+// Structural equality; doubles compare by bit pattern so that -0.0 and 0.0
+// stay apart, as they do in the written text.
+bool operator==(const JsonValue& a, const JsonValue& b);
+bool operator==(const JsonMember& a, const JsonMember& b);
+
+}  // namespace lexmill

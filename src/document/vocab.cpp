@@ -1,0 +1,80 @@
+#include "document/vocab.h"
+
+#include <algorithm>
+
+namespace lexmill {
+
+void Vocab::cover(Sym sym) {
+    if (sym >= pos_.size()) {
+        size_t n = std::max<size_t>(sym + 1, pos_.size() + pos_.size() / 2);
+        ids_.resize(n, 0);
+        pos_.resize(n, kAbsent);
+        in_sorted_.resize(n, 0);
+    }
+}
+
+void Vocab::reserve(size_t count) {
+    members_.reserve(count);
+    ids_.reserve(count);
+    pos_.reserve(count);
+    in_sorted_.reserve(count);
+}
+
+void Vocab::set(Sym sym, uint32_t id) {
+    cover(sym);
+    ids_[sym] = id;
+    if (pos_[sym] != kAbsent) return;
+    pos_[sym] = static_cast<uint32_t>(members_.size());
+    members_.push_back(sym);
+    inserted_.push_back(sym);
+}
+
+bool Vocab::erase(Sym sym) {
+    if (!contains(sym)) return false;
+    uint32_t at = pos_[sym];
+    Sym last = members_.back();
+    members_[at] = last;
+    pos_[last] = at;
+    members_.pop_back();
+    pos_[sym] = kAbsent;
+    erased_ = true;
+    return true;
+}
+
+void Vocab::clear() {
+    for (Sym sym : members_) pos_[sym] = kAbsent;
+    members_.clear();
+    erased_ = true;
+}
+
+const std::vector<Sym>& Vocab::sorted(const StringPool& strings) const {
+    if (!erased_ && inserted_.empty()) return sorted_;
+    if (erased_) {
+        std::erase_if(sorted_, [&](Sym sym) {
+            if (contains(sym)) return false;
+            in_sorted_[sym] = 0;
+            return true;
+        });
+    }
+    std::vector<Sym> fresh;
+    for (Sym sym : inserted_) {
+        if (contains(sym) && !in_sorted_[sym]) {
+            in_sorted_[sym] = 1;
+            fresh.push_back(sym);
+        }
+    }
+    auto by_text = [&](Sym a, Sym b) { return strings.view(a) < strings.view(b); };
+    std::sort(fresh.begin(), fresh.end(), by_text);
+    if (sorted_.empty()) {
+        sorted_ = std::move(fresh);
+    } else if (!fresh.empty()) {
+        size_t middle = sorted_.size();
+        sorted_.insert(sorted_.end(), fresh.begin(), fresh.end());
+        std::inplace_merge(sorted_.begin(), sorted_.begin() + middle, sorted_.end(), by_text);
+    }
+    inserted_.clear();
+    erased_ = false;
+    return sorted_;
+}
+
+}  // namespace lexmill

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "document/tokenizer.h"
+
+namespace lexmill {
+
+enum class Layout {
+    // Top-level and model members in declaration order, vocabulary in
+    // ascending bytewise token order (export as text).
+    declaration,
+    // Every member list in ascending key order, the vocabulary members in the
+    // order the caller gives (saving to a file).
+    sorted,
+};
+
+// Pretty-prints the document with two-space indentation. `vocab_order` lists
+// the vocabulary tokens for the sorted layout and is ignored otherwise.
+std::string write_tokenizer_json(const Tokenizer& doc, Layout layout,
+                                 std::span<const Sym> vocab_order = {});
+
+// Appends the shortest decimal text that reads back as `value`, in the
+// notation the writer uses for floats (1.0, 0.001, 1e-7, 1.5e16; null when
+// not finite).
+void append_float(std::string& out, double value);
+
+// Appends `text` as a JSON string literal with the writer's escapes.
+void append_json_string(std::string& out, std::string_view text);
+
+}  // namespace lexmill

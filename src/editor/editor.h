@@ -1,0 +1,77 @@
+#pragma once
+// The editor: one tokenizer document plus the bookkeeping that makes editing
+// cost what it changes — the merge indexes (which merges produce and which use
+// each token), the reserved IDs and the next ID to try.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "document/tokenizer.h"
+#include "editor/id_set.h"
+#include "editor/merge_index.h"
+#include "editor/records.h"
+#include "result.h"
+
+namespace lexmill {
+
+struct VocabEntry {
+    std::string_view token;
+    uint32_t id;
+};
+
+struct MergeView {
+    std::string_view left;
+    std::string_view right;
+};
+
+class Editor {
+public:
+    // Opening. Errors of load_tokenizer_file have kind `load`; from_json
+    // reports parse errors as `json` and non-BPE models as `unsupported_model`.
+    static Result<Editor> load_tokenizer_file(const std::string& path);
+    static Result<Editor> from_json(std::string_view text);
+    static Editor from_tokenizer(Tokenizer doc);
+
+    // Exporting and saving.
+    std::string to_json() const;
+    Result<void> save(const std::string& path) const;
+
+    // Queries. Views returned here stay valid until the editor next changes.
+    size_t vocab_size() const { return doc_.model.vocab.size(); }
+    size_t merges_count() const { return doc_.model.merges.size(); }
+    bool has_token(std::string_view token) const;
+    std::optional<uint32_t> get_token_id(std::string_view token) const;
+    std::optional<std::string_view> get_token_by_id(uint32_t id) const;
+    std::vector<VocabEntry> get_vocab() const;
+    std::vector<MergeView> get_merges() const;
+    std::vector<VocabEntry> get_single_char_tokens() const;
+    GapReport check_vocab_gaps() const;
+    TokenizerStats get_stats() const;
+
+    const Tokenizer& document() const { return doc_; }
+    const IdSet& used_ids() const { return used_ids_; }
+    uint32_t next_id() const { return next_id_; }
+
+private:
+    explicit Editor(Tokenizer doc);
+
+    // The vocabulary sorted by ascending ID, equal IDs in bytewise token order.
+    std::vector<Sym> vocab_in_id_order() const;
+    // Called after every change of the vocabulary.
+    void vocab_changed() { id_lookup_.reset(); }
+
+    Tokenizer doc_;
+    MergeIndex index_;
+    IdSet used_ids_;
+    uint32_t next_id_ = 1;
+
+    // ID → bytewise-smallest token with that ID; built on the first lookup by
+    // ID and dropped by any change of the vocabulary.
+    mutable std::optional<std::vector<std::pair<uint32_t, Sym>>> id_lookup_;
+};
+
+}  // namespace lexmill
