@@ -119,7 +119,7 @@ std::string quoted(std::string_view s) {
                     char hex[16];
                     auto r = std::to_chars(hex, hex + sizeof hex, cp, 16);
                     out += "\\u{";
-                    out.append(hex, r.ptr);
+                    out.append(std::string_view(hex, static_cast<size_t>(r.ptr - hex)));
                     out += '}';
                 } else {
                     out.append(s.substr(start, i - start));
