@@ -4,6 +4,7 @@
 // each token), the reserved IDs and the next ID to try.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,12 +53,57 @@ public:
     GapReport check_vocab_gaps() const;
     TokenizerStats get_stats() const;
 
+    // Merge validation.
+    ValidationResult validate_merges() const;
+    uint64_t remove_invalid_merges();
+
+    // Addition.
+    AdditionResult add_token(std::string_view token);
+    std::vector<AdditionResult> add_tokens(const std::vector<std::string>& tokens);
+    bool add_token_atomic(std::string_view token);
+
+    // Removal.
+    RemovalResult remove_token(std::string_view token);
+    std::vector<RemovalResult> remove_tokens(const std::vector<std::string>& tokens);
+
+    // Shrinking and compacting.
+    std::vector<ShrinkCandidate> find_tokens_to_shrink(uint64_t count, uint32_t min_id) const;
+    ShrinkResult shrink(uint64_t count, uint32_t min_id);
+    ReindexResult reindex_vocab();
+
+    // Fixed-size maintenance. Progress text goes to `progress`.
+    using ProgressSink = std::function<void(std::string_view)>;
+    KeepSizeReport add_tokens_keep_size(const std::vector<std::string>& tokens,
+                                        const std::optional<std::vector<std::string>>& whitelist);
+    Result<SyncReport> sync_single_chars(const std::string& source_path, uint32_t min_id,
+                                         const ProgressSink& progress);
+
     const Tokenizer& document() const { return doc_; }
     const IdSet& used_ids() const { return used_ids_; }
     uint32_t next_id() const { return next_id_; }
 
 private:
     explicit Editor(Tokenizer doc);
+
+    // Syms whose standing as a removal victim may have changed during an
+    // edit: tokens inserted, and results of merges appended or removed.
+    using Touched = std::vector<Sym>;
+
+    // Every vocabulary ID plus the "id" of every added-token entry that holds
+    // an unsigned 32-bit integer; next_id_ one above the largest.
+    void rebuild_used_ids();
+    MergeIndex& index();
+    uint32_t allocate_id();
+    // Inserts `sym` with a new ID unless it is already in the vocabulary.
+    void ensure_token(Sym sym, Touched* touched);
+    bool has_merge(Sym left, Sym right) const;
+    void append_merge(Sym left, Sym right, std::vector<MergeText>& added, Touched* touched);
+    void build_char_chain(std::string_view text, std::vector<MergeText>& added, Touched* touched);
+    AdditionResult add_token(std::string_view token, Touched* touched);
+    RemovalResult remove_token(std::string_view token, Touched* touched);
+    std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
+    // Drops removed merge entries once they outnumber the live ones.
+    void compact_merges();
 
     // The vocabulary sorted by ascending ID, equal IDs in bytewise token order.
     std::vector<Sym> vocab_in_id_order() const;
@@ -66,6 +112,8 @@ private:
 
     Tokenizer doc_;
     MergeIndex index_;
+    // No vocabulary token has more bytes than this; bounds the prefix search.
+    size_t longest_token_ = 0;
     IdSet used_ids_;
     uint32_t next_id_ = 1;
 

@@ -28,6 +28,15 @@ public:
     // The first live merge, in list order, whose result is `token`; kNone if none.
     uint32_t first_producer(Sym token, const MergeList& merges) const;
 
+    // Calls fn(entry) for every live merge producing `token`, in list order.
+    template <typename Fn>
+    void for_each_producer(Sym token, const MergeList& merges, Fn&& fn) const {
+        if (token >= first_producer_.size()) return;
+        for (uint32_t e = first_producer_[token]; e != kNone; e = next_producer_[e]) {
+            if (merges.is_live(e)) fn(e);
+        }
+    }
+
     // Calls fn(entry) once for every live merge with `token` as left or right part.
     template <typename Fn>
     void for_each_user(Sym token, const MergeList& merges, Fn&& fn) const {
