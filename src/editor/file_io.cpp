@@ -56,6 +56,8 @@ std::string resolve_link(const std::string& path) {
 }  // namespace
 
 std::optional<std::string> read_file(const std::string& path) {
+    // The system would stop reading the name at a NUL and open another file.
+    if (path.find('\0') != std::string::npos) return std::nullopt;
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return std::nullopt;
     struct stat st;
@@ -76,7 +78,7 @@ std::optional<std::string> read_file(const std::string& path) {
 }
 
 bool replace_file(const std::string& requested_path, std::string_view bytes) {
-    if (requested_path.empty()) return false;
+    if (requested_path.empty() || requested_path.find('\0') != std::string::npos) return false;
     const std::string path = resolve_link(requested_path);
 
     struct stat existing;

@@ -1,0 +1,113 @@
+#include "python/argument_conversion.h"
+
+#include <algorithm>
+
+#include "python/py_ref.h"
+
+namespace lexmill::python {
+
+namespace {
+
+// Raises TypeError "'{type}' object cannot be converted to '{target}'".
+[[noreturn]] void raise_cannot_convert(PyObject* value, const char* target) {
+    PyRef type_name = PyRef::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__"));
+    if (type_name && PyUnicode_Check(type_name.get())) {
+        PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", type_name.get(), target);
+    } else {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "'<failed to extract type name>' object cannot be converted to '%s'", target);
+    }
+    throw_python_error();
+}
+
+// An int, or the int that `value.__index__()` gives; the interpreter's
+// TypeError when there is none.
+PyRef as_int(PyObject* value) {
+    if (PyLong_Check(value)) return PyRef::borrow(value);
+    return checked(PyNumber_Index(value));
+}
+
+// The length of a sequence only sizes the first allocation; a huge or lying
+// __len__ must not make the conversion fail or reserve memory it never uses.
+constexpr Py_ssize_t kMaxCapacityHint = 1 << 16;
+
+}  // namespace
+
+std::string text_from_python(PyObject* value) {
+    if (!PyUnicode_Check(value)) raise_cannot_convert(value, "PyString");
+    PyRef encoded = checked(PyUnicode_AsUTF8String(value));
+    char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    check_status(PyBytes_AsStringAndSize(encoded.get(), &bytes, &size));
+    return std::string(bytes, static_cast<std::size_t>(size));
+}
+
+uint64_t count_from_python(PyObject* value) {
+    PyRef number = as_int(value);
+    const unsigned long long count = PyLong_AsUnsignedLongLong(number.get());
+    if (count == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) throw_python_error();
+    return count;
+}
+
+uint32_t id_from_python(PyObject* value) {
+    PyRef number = as_int(value);
+    const long long id = PyLong_AsLongLong(number.get());
+    if (id == -1 && PyErr_Occurred() != nullptr) throw_python_error();
+    if (id < 0 || id > static_cast<long long>(UINT32_MAX)) {
+        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+        throw_python_error();
+    }
+    return static_cast<uint32_t>(id);
+}
+
+std::vector<std::string> text_list_from_python(PyObject* value) {
+    if (PyUnicode_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        throw_python_error();
+    }
+    if (!PySequence_Check(value)) raise_cannot_convert(value, "Sequence");
+
+    std::vector<std::string> texts;
+    const Py_ssize_t hint = PySequence_Size(value);
+    if (hint < 0) {
+        PyErr_Clear();
+    } else {
+        texts.reserve(static_cast<std::size_t>(std::min(hint, kMaxCapacityHint)));
+    }
+    PyRef iterator = checked(PyObject_GetIter(value));
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) texts.push_back(text_from_python(item.get()));
+    if (PyErr_Occurred() != nullptr) throw_python_error();
+    return texts;
+}
+
+void name_argument_in_type_error(const char* name) {
+    if (PyErr_Occurred() == nullptr) return;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef owned_type = PyRef::steal(type);
+    PyRef original = PyRef::steal(value);
+    PyRef owned_traceback = PyRef::steal(traceback);
+    // Exactly TypeError: subclasses carry meaning of their own and pass unchanged.
+    if (!original || Py_TYPE(original.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        PyErr_Restore(owned_type.release(), original.release(), owned_traceback.release());
+        return;
+    }
+
+    PyRef message = PyRef::steal(PyObject_Str(original.get()));
+    PyRef text = message ? PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, message.get())) : PyRef();
+    PyRef replacement = text ? PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr)) : PyRef();
+    if (!replacement) {
+        // Could not build the new message: the original is still the best report.
+        PyErr_Clear();
+        PyErr_Restore(owned_type.release(), original.release(), owned_traceback.release());
+        return;
+    }
+    if (PyObject* cause = PyException_GetCause(original.get())) PyException_SetCause(replacement.get(), cause);
+    PyErr_SetObject(PyExc_TypeError, replacement.get());
+}
+
+}  // namespace lexmill::python

@@ -1,0 +1,71 @@
+// PyInit_lexmill: the module's only exported symbol.
+
+#include <Python.h>
+
+#include "python/call_guard.h"
+#include "python/class_registry.h"
+#include "python/py_ref.h"
+#include "python/python_error.h"
+
+namespace lexmill::python {
+
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "lexmill",                    // m_name
+    "Python module for Lexmill",  // m_doc
+    0,                            // m_size: no per-module state
+    nullptr,                      // m_methods: the module has no functions
+    nullptr,                      // m_slots: single-phase initialisation
+    nullptr,                      // m_traverse
+    nullptr,                      // m_clear
+    nullptr,                      // m_free
+};
+
+// Holds the module once it is initialised, for the life of the process. The
+// classes are process-wide too, so a second initialisation (a sub-interpreter,
+// or an import after the module left sys.modules) is refused, not served.
+PyObject* initialized_module = nullptr;
+
+PyRef module_all_list(PyObject* module) {
+    PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+    if (all) return all;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
+    PyErr_Clear();
+    all = checked(PyList_New(0));
+    check_status(PyObject_SetAttrString(module, "__all__", all.get()));
+    return all;
+}
+
+// Every public name is listed in __all__, so a star import brings exactly these.
+void add_public(PyObject* module, const char* name, PyObject* value) {
+    PyRef all = module_all_list(module);
+    PyRef name_object = checked(PyUnicode_FromString(name));
+    if (PyList_Append(all.get(), name_object.get()) < 0) internal_failure("could not append __name__ to __all__");
+    check_status(PyObject_SetAttrString(module, name, value));
+}
+
+PyObject* initialize_module() {
+    if (initialized_module != nullptr) {
+        PyErr_SetString(PyExc_ImportError,
+                        "lexmill may be initialized only once per interpreter process");
+        throw_python_error();
+    }
+    PyRef module = checked(PyModule_Create(&module_definition));
+    for (ClassId id : kModuleClasses) {
+        add_public(module.get(), class_name(id), reinterpret_cast<PyObject*>(class_object(id)));
+    }
+    PyRef version = checked(PyUnicode_FromString("0.2.0"));
+    add_public(module.get(), "__version__", version.get());
+    initialized_module = PyRef::borrow(module.get()).release();
+    return module.release();
+}
+
+}  // namespace
+
+}  // namespace lexmill::python
+
+PyMODINIT_FUNC PyInit_lexmill(void) {
+    return lexmill::python::guard_call([] { return lexmill::python::initialize_module(); });
+}

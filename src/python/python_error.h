@@ -1,0 +1,31 @@
+#pragma once
+// Unwinding out of binding code once a Python exception has been set.
+//
+// A C API call that fails leaves its exception in the interpreter's error
+// indicator; throwing PythonErrorSet carries the failure up through our own
+// C++ frames to the call guard, which returns the C API's failure value and
+// leaves the indicator as it is. It never crosses into the interpreter.
+
+#include <Python.h>
+
+#include "python/py_ref.h"
+
+namespace lexmill::python {
+
+struct PythonErrorSet {};
+
+[[noreturn]] inline void throw_python_error() { throw PythonErrorSet{}; }
+
+// The new reference a C API call returned; a null result means the call failed
+// with an exception set.
+inline PyRef checked(PyObject* new_reference) {
+    if (new_reference == nullptr) throw_python_error();
+    return PyRef::steal(new_reference);
+}
+
+// For C API calls that report failure as -1 with an exception set.
+inline void check_status(int status) {
+    if (status < 0) throw_python_error();
+}
+
+}  // namespace lexmill::python
