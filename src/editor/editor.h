@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "document/tokenizer.h"
-#include "editor/id_set.h"
+#include "editor/flat_set.h"
 #include "editor/merge_index.h"
 #include "editor/records.h"
 #include "result.h"
@@ -77,6 +77,12 @@ public:
                                         const std::optional<std::vector<std::string>>& whitelist);
     Result<SyncReport> sync_single_chars(const std::string& source_path, uint32_t min_id,
                                          const ProgressSink& progress);
+
+    // Merging a source tokenizer into this one: merge_from opens the source
+    // (errors of kind source_load), merge_tokenizer merges an open one
+    // (errors of kind merge).
+    Result<MergeTokenizerResult> merge_from(const std::string& source_path, uint64_t max_vocab_size);
+    Result<MergeTokenizerResult> merge_tokenizer(const Editor& source, uint64_t max_vocab_size);
 
     const Tokenizer& document() const { return doc_; }
     const IdSet& used_ids() const { return used_ids_; }

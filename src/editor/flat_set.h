@@ -1,48 +1,52 @@
 #pragma once
-// A set of unsigned 32-bit IDs with open addressing: one flat array, no
-// per-element allocation, which matters for vocabularies of 250k entries.
+// Sets of 32- or 64-bit integers with open addressing: one flat array and no
+// per-element allocation, which matters for sets of hundreds of thousands of
+// IDs, handles or handle pairs.
 
 #include <cstdint>
 #include <vector>
 
 namespace lexmill {
 
-class IdSet {
-public:
-    IdSet() : slots_(16, kEmpty) {}
+template <typename Key>
+class FlatSet {
+    static_assert(sizeof(Key) <= sizeof(uint64_t));
 
-    bool contains(uint32_t id) const {
+public:
+    FlatSet() : slots_(16, kEmpty) {}
+
+    bool contains(Key key) const {
         const size_t mask = slots_.size() - 1;
-        for (size_t i = mix(id) & mask;; i = (i + 1) & mask) {
+        for (size_t i = mix(key) & mask;; i = (i + 1) & mask) {
             if (slots_[i] == kEmpty) return false;
-            if (slots_[i] == id) return true;
+            if (slots_[i] == static_cast<uint64_t>(key)) return true;
         }
     }
 
-    // False when the ID was already there.
-    bool insert(uint32_t id) {
+    // False when the key was already there.
+    bool insert(Key key) {
         const size_t mask = slots_.size() - 1;
-        size_t i = mix(id) & mask;
+        size_t i = mix(key) & mask;
         for (; slots_[i] != kEmpty; i = (i + 1) & mask) {
-            if (slots_[i] == id) return false;
+            if (slots_[i] == static_cast<uint64_t>(key)) return false;
         }
-        slots_[i] = id;
+        slots_[i] = key;
         if (++size_ * 2 > slots_.size()) rehash(slots_.size() * 2);
         return true;
     }
 
-    // False when the ID was not there.
-    bool erase(uint32_t id) {
+    // False when the key was not there.
+    bool erase(Key key) {
         const size_t mask = slots_.size() - 1;
-        size_t i = mix(id) & mask;
+        size_t i = mix(key) & mask;
         for (;; i = (i + 1) & mask) {
             if (slots_[i] == kEmpty) return false;
-            if (slots_[i] == id) break;
+            if (slots_[i] == static_cast<uint64_t>(key)) break;
         }
         // Backward-shift deletion keeps every probe chain unbroken without tombstones.
         size_t hole = i;
         for (size_t j = (hole + 1) & mask; slots_[j] != kEmpty; j = (j + 1) & mask) {
-            size_t home = mix(static_cast<uint32_t>(slots_[j])) & mask;
+            size_t home = mix(static_cast<Key>(slots_[j])) & mask;
             if (((j - home) & mask) >= ((j - hole) & mask)) {
                 slots_[hole] = slots_[j];
                 hole = j;
@@ -67,20 +71,22 @@ public:
         if (want > slots_.size()) rehash(want);
     }
 
+    // Visits every key in no particular order.
     template <typename Fn>
     void for_each(Fn&& fn) const {
         for (uint64_t slot : slots_) {
-            if (slot != kEmpty) fn(static_cast<uint32_t>(slot));
+            if (slot != kEmpty) fn(static_cast<Key>(slot));
         }
     }
 
 private:
-    // Slots are 64-bit so every 32-bit ID, 0xFFFFFFFF included, is storable.
+    // Slots are 64-bit, so every 32-bit key is storable; of 64-bit keys the
+    // all-ones value is not (no handle pair has it).
     static constexpr uint64_t kEmpty = ~uint64_t{0};
 
-    static size_t mix(uint32_t id) {
-        uint64_t h = id * 0x9E3779B97F4A7C15ULL;
-        return static_cast<size_t>(h >> 29);
+    static size_t mix(Key key) {
+        uint64_t h = static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ULL;
+        return static_cast<size_t>(h ^ h >> 29);
     }
 
     void rehash(size_t capacity) {
@@ -89,7 +95,7 @@ private:
         const size_t mask = capacity - 1;
         for (uint64_t slot : old) {
             if (slot == kEmpty) continue;
-            size_t i = mix(static_cast<uint32_t>(slot)) & mask;
+            size_t i = mix(static_cast<Key>(slot)) & mask;
             while (slots_[i] != kEmpty) i = (i + 1) & mask;
             slots_[i] = slot;
         }
@@ -98,5 +104,12 @@ private:
     std::vector<uint64_t> slots_;
     size_t size_ = 0;
 };
+
+// Vocabulary IDs, token handles or merge entries.
+using IdSet = FlatSet<uint32_t>;
+// Pairs of token handles, packed as left << 32 | right.
+using PairSet = FlatSet<uint64_t>;
+
+inline uint64_t pair_key(uint32_t left, uint32_t right) { return uint64_t{left} << 32 | right; }
 
 }  // namespace lexmill
