@@ -1,9 +1,481 @@
+// Pretty-printing a tokenizer document in one pass into one string. The
+// vocabulary and the merge list make up nearly all of a real document (tens of
+// megabytes): the string is sized once from an estimate of the whole text, and
+// their loops write each entry through a cursor with precomputed separators.
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+
+#include "document/json_text.h"
 #include "document/write.h"
 
 namespace lexmill {
 
-std::string write_tokenizer_json(const Tokenizer&, Layout, std::span<const Sym>) { return "{}"; }
-void append_float(std::string&, double) {}
-void append_json_string(std::string&, std::string_view) {}
+namespace {
+
+enum class TopField {
+    version,
+    truncation,
+    padding,
+    added_tokens,
+    normalizer,
+    pre_tokenizer,
+    post_processor,
+    decoder,
+    model,
+};
+
+enum class ModelField {
+    type,
+    dropout,
+    unk_token,
+    continuing_subword_prefix,
+    end_of_word_suffix,
+    fuse_unk,
+    byte_fallback,
+    ignore_merges,
+    vocab,
+    merges,
+};
+
+// Member order of the document and of its model in each layout.
+constexpr TopField kTopDeclared[] = {
+    TopField::version,
+    TopField::truncation,
+    TopField::padding,
+    TopField::added_tokens,
+    TopField::normalizer,
+    TopField::pre_tokenizer,
+    TopField::post_processor,
+    TopField::decoder,
+    TopField::model,
+};
+constexpr TopField kTopSorted[] = {
+    TopField::added_tokens,
+    TopField::decoder,
+    TopField::model,
+    TopField::normalizer,
+    TopField::padding,
+    TopField::post_processor,
+    TopField::pre_tokenizer,
+    TopField::truncation,
+    TopField::version,
+};
+constexpr ModelField kModelDeclared[] = {
+    ModelField::type,
+    ModelField::dropout,
+    ModelField::unk_token,
+    ModelField::continuing_subword_prefix,
+    ModelField::end_of_word_suffix,
+    ModelField::fuse_unk,
+    ModelField::byte_fallback,
+    ModelField::ignore_merges,
+    ModelField::vocab,
+    ModelField::merges,
+};
+constexpr ModelField kModelSorted[] = {
+    ModelField::byte_fallback,
+    ModelField::continuing_subword_prefix,
+    ModelField::dropout,
+    ModelField::end_of_word_suffix,
+    ModelField::fuse_unk,
+    ModelField::ignore_merges,
+    ModelField::merges,
+    ModelField::type,
+    ModelField::unk_token,
+    ModelField::vocab,
+};
+
+constexpr std::string_view key_of(TopField field) {
+    switch (field) {
+        case TopField::version: return "version";
+        case TopField::truncation: return "truncation";
+        case TopField::padding: return "padding";
+        case TopField::added_tokens: return "added_tokens";
+        case TopField::normalizer: return "normalizer";
+        case TopField::pre_tokenizer: return "pre_tokenizer";
+        case TopField::post_processor: return "post_processor";
+        case TopField::decoder: return "decoder";
+        case TopField::model: return "model";
+    }
+    return {};
+}
+
+constexpr std::string_view key_of(ModelField field) {
+    switch (field) {
+        case ModelField::type: return "type";
+        case ModelField::dropout: return "dropout";
+        case ModelField::unk_token: return "unk_token";
+        case ModelField::continuing_subword_prefix: return "continuing_subword_prefix";
+        case ModelField::end_of_word_suffix: return "end_of_word_suffix";
+        case ModelField::fuse_unk: return "fuse_unk";
+        case ModelField::byte_fallback: return "byte_fallback";
+        case ModelField::ignore_merges: return "ignore_merges";
+        case ModelField::vocab: return "vocab";
+        case ModelField::merges: return "merges";
+    }
+    return {};
+}
+
+// `before`, a line break, the indentation of `level` and `after`: the fixed
+// text between the strings of a vocabulary or merge entry.
+std::string line_text(std::string_view before, int level, std::string_view after = {}) {
+    std::string text(before);
+    text.push_back('\n');
+    text.append(2 * static_cast<size_t>(level), ' ');
+    text.append(after);
+    return text;
+}
+
+// Bytes a value takes when written at `level`, give or take escapes; keeps
+// the output to a single allocation for sections such as thousands of added
+// tokens.
+size_t estimate(const JsonValue& value, int level) {
+    const size_t member_lead = 2 + 2 * static_cast<size_t>(level + 1);  // ",\n" and indentation
+    return std::visit(
+        [&](const auto& v) -> size_t {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                return v.size() + 2;
+            } else if constexpr (std::is_same_v<T, JsonArray>) {
+                size_t n = 2 + member_lead;
+                for (const JsonValue& element : v) n += member_lead + estimate(element, level + 1);
+                return n;
+            } else if constexpr (std::is_same_v<T, JsonObject>) {
+                size_t n = 2 + member_lead;
+                for (const JsonMember& m : v) {
+                    n += member_lead + m.key.size() + 4 + estimate(m.value, level + 1);
+                }
+                return n;
+            } else {
+                return 24;  // null, a boolean or a number
+            }
+        },
+        value.data);
+}
+
+// The output string written through a cursor: it is sized ahead to the
+// estimated length of the whole text, grown when a piece needs more room than
+// is left, and cut to what was written at the end.
+class Output {
+public:
+    Output(std::string& text, size_t estimate) : text_(text) {
+        text_.resize(estimate);
+        cursor_ = text_.data();
+        end_ = cursor_ + text_.size();
+    }
+
+    // The cursor, with room for `n` more bytes; give it back through advance().
+    char* room(size_t n) {
+        if (static_cast<size_t>(end_ - cursor_) < n) grow(n);
+        return cursor_;
+    }
+    void advance(char* to) { cursor_ = to; }
+
+    void put(char c) {
+        *room(1) = c;
+        ++cursor_;
+    }
+    void put(std::string_view text) { advance(copy(room(text.size()), text)); }
+
+    void finish() { text_.resize(cursor_ - text_.data()); }
+
+    static char* copy(char* to, std::string_view text) {
+        std::memcpy(to, text.data(), text.size());
+        return to + text.size();
+    }
+
+private:
+    void grow(size_t n) {
+        const size_t used = cursor_ - text_.data();
+        text_.resize(std::max(used + n, 2 * text_.size()));
+        cursor_ = text_.data() + used;
+        end_ = text_.data() + text_.size();
+    }
+
+    std::string& text_;
+    char* cursor_;
+    char* end_;
+};
+
+constexpr size_t kNumberBound = 24;  // any 64-bit integer in decimal
+
+class Writer {
+public:
+    Writer(const Tokenizer& doc, std::span<const Sym> vocab_order, Output& out)
+        : doc_(doc), vocab_order_(vocab_order), out_(out) {}
+
+    void document(std::span<const TopField> top_order, std::span<const ModelField> model_order) {
+        out_.put('{');
+        bool first = true;
+        for (TopField field : top_order) {
+            member_key(key_of(field), 0, first);
+            first = false;
+            top_field(field, model_order);
+        }
+        newline(0);
+        out_.put('}');
+    }
+
+private:
+    void newline(int level) {
+        const size_t width = 2 * static_cast<size_t>(level);
+        char* p = out_.room(1 + width);
+        *p++ = '\n';
+        std::memset(p, ' ', width);
+        out_.advance(p + width);
+    }
+
+    // The separator, line break and indentation before a member of an object
+    // at `level`, then its key.
+    void member_key(std::string_view key, int level, bool first) {
+        if (!first) out_.put(',');
+        newline(level + 1);
+        string(key);
+        out_.put(": ");
+    }
+
+    void string(std::string_view text) {
+        out_.advance(write_json_string(out_.room(json_string_bound(text.size())), text));
+    }
+
+    template <typename Integer>
+    void number(Integer n) {
+        char* p = out_.room(kNumberBound);
+        out_.advance(std::to_chars(p, p + kNumberBound, n).ptr);
+    }
+
+    void float_number(double x) { out_.advance(write_float(out_.room(kFloatTextBound), x)); }
+
+    void boolean(bool b) { out_.put(b ? "true" : "false"); }
+
+    void optional_string(const std::optional<std::string>& s) {
+        if (s) {
+            string(*s);
+        } else {
+            out_.put("null");
+        }
+    }
+
+    void optional_value(const std::optional<JsonValue>& v, int level) {
+        if (v) {
+            value(*v, level);
+        } else {
+            out_.put("null");
+        }
+    }
+
+    void value(const JsonValue& v, int level) {
+        std::visit(
+            [&](const auto& x) {
+                using T = std::decay_t<decltype(x)>;
+                if constexpr (std::is_same_v<T, std::nullptr_t>) {
+                    out_.put("null");
+                } else if constexpr (std::is_same_v<T, bool>) {
+                    boolean(x);
+                } else if constexpr (std::is_same_v<T, double>) {
+                    float_number(x);
+                } else if constexpr (std::is_integral_v<T>) {
+                    number(x);
+                } else if constexpr (std::is_same_v<T, std::string>) {
+                    string(x);
+                } else if constexpr (std::is_same_v<T, JsonArray>) {
+                    array(x, level);
+                } else {
+                    object(x, level);
+                }
+            },
+            v.data);
+    }
+
+    void array(std::span<const JsonValue> elements, int level) {
+        if (elements.empty()) {
+            out_.put("[]");
+            return;
+        }
+        out_.put('[');
+        bool first = true;
+        for (const JsonValue& element : elements) {
+            if (!first) out_.put(',');
+            first = false;
+            newline(level + 1);
+            value(element, level + 1);
+        }
+        newline(level);
+        out_.put(']');
+    }
+
+    // Members are already in ascending key order: the document keeps them so.
+    void object(const JsonObject& members, int level) {
+        if (members.empty()) {
+            out_.put("{}");
+            return;
+        }
+        out_.put('{');
+        bool first = true;
+        for (const JsonMember& m : members) {
+            member_key(m.key, level, first);
+            first = false;
+            value(m.value, level + 1);
+        }
+        newline(level);
+        out_.put('}');
+    }
+
+    void top_field(TopField field, std::span<const ModelField> model_order) {
+        switch (field) {
+            case TopField::version: string(doc_.version); return;
+            case TopField::truncation: optional_value(doc_.truncation, 1); return;
+            case TopField::padding: optional_value(doc_.padding, 1); return;
+            case TopField::added_tokens: array(doc_.added_tokens, 1); return;
+            case TopField::normalizer: optional_value(doc_.normalizer, 1); return;
+            case TopField::pre_tokenizer: optional_value(doc_.pre_tokenizer, 1); return;
+            case TopField::post_processor: optional_value(doc_.post_processor, 1); return;
+            case TopField::decoder: optional_value(doc_.decoder, 1); return;
+            case TopField::model: model(model_order); return;
+        }
+    }
+
+    void model(std::span<const ModelField> order) {
+        out_.put('{');
+        bool first = true;
+        for (ModelField field : order) {
+            member_key(key_of(field), 1, first);
+            first = false;
+            model_field(field);
+        }
+        newline(1);
+        out_.put('}');
+    }
+
+    void model_field(ModelField field) {
+        const Model& m = doc_.model;
+        switch (field) {
+            case ModelField::type: string(m.type); return;
+            case ModelField::dropout:
+                if (m.dropout) {
+                    float_number(*m.dropout);
+                } else {
+                    out_.put("null");
+                }
+                return;
+            case ModelField::unk_token: optional_string(m.unk_token); return;
+            case ModelField::continuing_subword_prefix:
+                optional_string(m.continuing_subword_prefix);
+                return;
+            case ModelField::end_of_word_suffix: optional_string(m.end_of_word_suffix); return;
+            case ModelField::fuse_unk: boolean(m.fuse_unk); return;
+            case ModelField::byte_fallback: boolean(m.byte_fallback); return;
+            case ModelField::ignore_merges: boolean(m.ignore_merges); return;
+            case ModelField::vocab: vocab(2); return;
+            case ModelField::merges: merges(2); return;
+        }
+    }
+
+    void vocab(int level) {
+        if (vocab_order_.empty()) {
+            out_.put("{}");
+            return;
+        }
+        // ",\n" and the members' indentation; the first member skips the comma.
+        const std::string lead = line_text(",", level + 1);
+        const std::string_view first_lead = std::string_view(lead).substr(1);
+        const Vocab& vocab = doc_.model.vocab;
+        const StringPool& strings = doc_.strings;
+        out_.put('{');
+        bool first = true;
+        for (Sym sym : vocab_order_) {
+            const std::string_view token = strings.view(sym);
+            char* p = out_.room(lead.size() + json_string_bound(token.size()) + 2 + kNumberBound);
+            p = Output::copy(p, first ? first_lead : std::string_view(lead));
+            first = false;
+            p = write_json_string(p, token);
+            *p++ = ':';
+            *p++ = ' ';
+            out_.advance(std::to_chars(p, p + kNumberBound, vocab.id(sym)).ptr);
+        }
+        newline(level);
+        out_.put('}');
+    }
+
+    void merges(int level) {
+        const MergeList& list = doc_.model.merges;
+        if (list.size() == 0) {
+            out_.put("[]");
+            return;
+        }
+        // Each merge is a two-element array over four lines.
+        const std::string open = line_text(",", level + 1, line_text("[", level + 2));
+        const std::string_view first_open = std::string_view(open).substr(1);
+        const std::string between = line_text(",", level + 2);
+        const std::string close = line_text("", level + 1, "]");
+        const size_t fixed = open.size() + between.size() + close.size();
+        const StringPool& strings = doc_.strings;
+        out_.put('[');
+        bool first = true;
+        list.for_each([&](uint32_t, const Merge& m) {
+            const std::string_view left = strings.view(m.left);
+            const std::string_view right = strings.view(m.right);
+            char* p = out_.room(fixed + json_string_bound(left.size()) +
+                                json_string_bound(right.size()));
+            p = Output::copy(p, first ? first_open : std::string_view(open));
+            first = false;
+            p = write_json_string(p, left);
+            p = Output::copy(p, between);
+            p = write_json_string(p, right);
+            out_.advance(Output::copy(p, close));
+        });
+        newline(level);
+        out_.put(']');
+    }
+
+    const Tokenizer& doc_;
+    std::span<const Sym> vocab_order_;
+    Output& out_;
+};
+
+// Bytes of the whole text, give or take escapes.
+size_t estimate(const Tokenizer& doc, std::span<const Sym> vocab_order) {
+    const StringPool& strings = doc.strings;
+    size_t n = 4096;  // the fixed members and their keys
+    for (const std::optional<JsonValue>* section :
+         {&doc.truncation, &doc.padding, &doc.normalizer, &doc.pre_tokenizer,
+          &doc.post_processor, &doc.decoder}) {
+        if (*section) n += estimate(**section, 1);
+    }
+    for (const JsonValue& entry : doc.added_tokens) n += 6 + estimate(entry, 2);
+    for (Sym sym : vocab_order) n += strings.view(sym).size() + 22;
+    doc.model.merges.for_each([&](uint32_t, const Merge& m) {
+        n += strings.view(m.left).size() + strings.view(m.right).size() + 40;
+    });
+    // Room for the odd escaped character, so that growing stays the exception.
+    return n + n / 64;
+}
+
+}  // namespace
+
+std::string write_tokenizer_json(const Tokenizer& doc, Layout layout,
+                                 std::span<const Sym> vocab_order) {
+    const bool sorted = layout == Layout::sorted;
+    if (!sorted) vocab_order = doc.model.vocab.sorted(doc.strings);
+    std::string text;
+    Output out(text, estimate(doc, vocab_order));
+    Writer writer(doc, vocab_order, out);
+    if (sorted) {
+        writer.document(kTopSorted, kModelSorted);
+    } else {
+        writer.document(kTopDeclared, kModelDeclared);
+    }
+    out.finish();
+    return text;
+}
 
 }  // namespace lexmill
