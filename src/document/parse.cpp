@@ -2,6 +2,9 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "document/json_scanner.h"
 #include "document/simd_input.h"
 #include "document/tokenizer_schema.h"
@@ -11,8 +14,16 @@ namespace lexmill {
 namespace {
 
 // Well-formed documents go through simdjson; it declines anything unusual.
-bool read_fast(std::string_view text, Tokenizer& doc) {
-    simdjson::padded_string padded(text);
+bool read_fast(const std::string& text, Tokenizer& doc) {
+    std::optional<simdjson::padded_string> copy;
+    simdjson::padded_string_view padded(text.data(), text.size(), text.capacity());
+    if (text.capacity() - text.size() < simdjson::SIMDJSON_PADDING) {
+        copy.emplace(text);
+        padded = *copy;
+    }
+    // Sized for the common case so that the string table rarely regrows:
+    // tokenizer files hold roughly one distinct string per hundred bytes.
+    doc.strings.reserve(std::min<size_t>(text.size() / 96, size_t{1} << 21));
     simdjson::ondemand::parser parser;
     simdjson::ondemand::document json;
     if (parser.iterate(padded).get(json)) return false;
@@ -22,7 +33,7 @@ bool read_fast(std::string_view text, Tokenizer& doc) {
 
 }  // namespace
 
-Result<Tokenizer> parse_tokenizer_json(std::string_view text) {
+Result<Tokenizer> parse_tokenizer_json(const std::string& text) {
     {
         Tokenizer doc;
         if (read_fast(text, doc)) return doc;

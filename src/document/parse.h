@@ -10,6 +10,7 @@ namespace lexmill {
 // Reads one tokenizer.json text (valid UTF-8). On failure the error (kind
 // json) describes the first fault in the text, followed by
 // " at line {} column {}" wherever the reader knows where it stood.
-Result<Tokenizer> parse_tokenizer_json(std::string_view text);
+// Text whose string has 64 spare bytes of capacity is read in place.
+Result<Tokenizer> parse_tokenizer_json(const std::string& text);
 
 }  // namespace lexmill

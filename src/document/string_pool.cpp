@@ -1,5 +1,6 @@
 #include "document/string_pool.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -27,39 +28,76 @@ uint32_t count_chars(std::string_view utf8) {
     return n;
 }
 
-StringPool::StringPool() : slots_(1024, kEmpty) {}
+namespace {
+
+uint64_t head_of(std::string_view text) {
+    uint64_t head = 0;
+    std::memcpy(&head, text.data(), std::min<size_t>(text.size(), sizeof head));
+    return head;
+}
+
+constexpr size_t kInitialSlots = 1024;
+
+}  // namespace
+
+StringPool::StringPool() : slots_(kInitialSlots, Slot{0, 0, kNoSym}) {}
 
 void StringPool::reserve(size_t count) {
     entries_.reserve(count);
-    while (slots_.size() < count * 2) grow_table();
+    if (slots_.size() < count * 2) {
+        size_t n = slots_.size();
+        while (n < count * 2) n *= 2;
+        slots_.assign(n, Slot{0, 0, kNoSym});
+        grow_table();
+    }
 }
 
-size_t StringPool::probe(std::string_view text, uint64_t hash) const {
+size_t StringPool::probe(std::string_view text, uint64_t hash, uint64_t head) const {
     const size_t mask = slots_.size() - 1;
-    const uint64_t tag = hash >> 32;
+    const uint32_t size = static_cast<uint32_t>(text.size());
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        uint64_t slot = slots_[i];
-        if (slot == kEmpty) return i;
-        if ((slot >> 32) == tag) {
-            const Entry& e = entries_[static_cast<uint32_t>(slot)];
-            if (e.size == text.size() && std::memcmp(e.data, text.data(), text.size()) == 0) return i;
+        const Slot& slot = slots_[i];
+        if (slot.sym == kNoSym) return i;
+        if (slot.size == size && slot.head == head &&
+            (size <= sizeof head ||
+             std::memcmp(entries_[slot.sym].data + sizeof head, text.data() + sizeof head, size - sizeof head) == 0)) {
+            return i;
         }
     }
 }
 
 Sym StringPool::find(std::string_view text) const {
-    uint64_t slot = slots_[probe(text, hash_text(text))];
-    return slot == kEmpty ? kNoSym : static_cast<Sym>(slot);
+    return slots_[probe(text, hash_text(text), head_of(text))].sym;
 }
 
-Sym StringPool::intern(std::string_view text) {
-    uint64_t hash = hash_text(text);
-    size_t i = probe(text, hash);
-    if (slots_[i] != kEmpty) return static_cast<Sym>(slots_[i]);
+Sym StringPool::intern(std::string_view text) { return intern_hashed(text, hash_text(text), head_of(text)); }
+
+void StringPool::intern_many(std::span<const std::string_view> texts, Sym* out) {
+    constexpr size_t kWave = 64;
+    uint64_t hashes[kWave], heads[kWave];
+    for (size_t start = 0; start < texts.size(); start += kWave) {
+        size_t n = std::min(kWave, texts.size() - start);
+        const size_t mask = slots_.size() - 1;
+        for (size_t k = 0; k < n; ++k) {
+            hashes[k] = hash_text(texts[start + k]);
+            heads[k] = head_of(texts[start + k]);
+            __builtin_prefetch(&slots_[hashes[k] & mask]);
+        }
+        // A table that grows meanwhile only makes the prefetches useless.
+        for (size_t k = 0; k < n; ++k) out[start + k] = intern_hashed(texts[start + k], hashes[k], heads[k]);
+    }
+}
+
+Sym StringPool::intern_hashed(std::string_view text, uint64_t hash, uint64_t head) {
+    size_t i = probe(text, hash, head);
+    if (slots_[i].sym != kNoSym) return slots_[i].sym;
     Sym sym = static_cast<Sym>(entries_.size());
     entries_.push_back(Entry{store(text), static_cast<uint32_t>(text.size()), count_chars(text)});
-    slots_[i] = (hash >> 32) << 32 | sym;
-    if (entries_.size() * 2 > slots_.size()) grow_table();
+    slots_[i] = Slot{head, static_cast<uint32_t>(text.size()), sym};
+    if (entries_.size() * 4 > slots_.size() * 3) {
+        slots_.assign(slots_.size() * 2, Slot{0, 0, kNoSym});
+        grow_table();
+    }
     return sym;
 }
 
@@ -82,16 +120,16 @@ const char* StringPool::store(std::string_view text) {
     return out;
 }
 
+// Refills the (emptied) slot table from the entries, which are read in order:
+// the texts lie in the blocks in that same order, so only the slot writes
+// jump around.
 void StringPool::grow_table() {
-    std::vector<uint64_t> old = std::move(slots_);
-    slots_.assign(old.size() * 2, kEmpty);
     const size_t mask = slots_.size() - 1;
-    for (uint64_t slot : old) {
-        if (slot == kEmpty) continue;
-        const Entry& e = entries_[static_cast<uint32_t>(slot)];
-        size_t i = hash_text({e.data, e.size}) & mask;
-        while (slots_[i] != kEmpty) i = (i + 1) & mask;
-        slots_[i] = slot;
+    for (Sym sym = 0; sym < entries_.size(); ++sym) {
+        std::string_view text(entries_[sym].data, entries_[sym].size);
+        size_t i = hash_text(text) & mask;
+        while (slots_[i].sym != kNoSym) i = (i + 1) & mask;
+        slots_[i] = Slot{head_of(text), entries_[sym].size, sym};
     }
 }
 

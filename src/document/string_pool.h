@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,10 @@ public:
 
     // The handle of `text`, adding it when it is new.
     Sym intern(std::string_view text);
+    // intern() for many texts at once, out[i] for texts[i]. The lookups are
+    // started together so that their cache misses overlap, which is several
+    // times faster than one after the other on large pools.
+    void intern_many(std::span<const std::string_view> texts, Sym* out);
     // The handle of `text`, or kNoSym when it was never interned.
     Sym find(std::string_view text) const;
 
@@ -40,17 +45,25 @@ private:
         uint32_t chars;
     };
 
+    // A slot carries the string's size and first bytes, so that most lookups
+    // (tokens are short) settle without touching the entry or the text,
+    // which on large vocabularies are cache misses.
+    struct Slot {
+        uint64_t head;  // the first eight bytes, zero-padded
+        uint32_t size;
+        Sym sym;  // kNoSym when the slot is empty
+    };
+
     const char* store(std::string_view text);
-    size_t probe(std::string_view text, uint64_t hash) const;
+    size_t probe(std::string_view text, uint64_t hash, uint64_t head) const;
+    Sym intern_hashed(std::string_view text, uint64_t hash, uint64_t head);
     void grow_table();
 
     std::vector<Entry> entries_;
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* block_cursor_ = nullptr;
     size_t block_left_ = 0;
-    // Open addressing: each slot holds (hash high bits << 32 | handle), or kEmpty.
-    std::vector<uint64_t> slots_;
-    static constexpr uint64_t kEmpty = ~uint64_t{0};
+    std::vector<Slot> slots_;
 };
 
 // Number of Unicode scalar values in valid UTF-8 text.

@@ -118,21 +118,64 @@ bool read_added_tokens(In& in, std::vector<JsonValue>& out) {
     return in.end_array();
 }
 
+// Texts gathered to be interned together (see StringPool::intern_many). The
+// bytes are copied, since an input's text may not outlive the next read.
+class TextBatch {
+public:
+    static constexpr size_t kCapacity = 4096;
+
+    void add(std::string_view text) {
+        bytes_ += text;
+        ends_.push_back(bytes_.size());
+    }
+    bool full() const { return ends_.size() >= kCapacity; }
+
+    // The handles of the gathered texts, in the order they were added; empties the batch.
+    const std::vector<Sym>& intern(StringPool& strings) {
+        views_.clear();
+        size_t start = 0;
+        for (size_t end : ends_) {
+            views_.emplace_back(bytes_.data() + start, end - start);
+            start = end;
+        }
+        syms_.resize(views_.size());
+        strings.intern_many(views_, syms_.data());
+        bytes_.clear();
+        ends_.clear();
+        return syms_;
+    }
+
+private:
+    std::string bytes_;
+    std::vector<size_t> ends_;
+    std::vector<std::string_view> views_;
+    std::vector<Sym> syms_;
+};
+
 template <typename In>
 bool read_vocab(In& in, Tokenizer& doc) {
     if (in.peek() != JsonToken::object) return in.invalid_type("a map");
     if (!in.begin_object()) return false;
+    TextBatch keys;
+    std::vector<uint32_t> ids;
+    auto flush = [&] {
+        const std::vector<Sym>& tokens = keys.intern(doc.strings);
+        // In text order: a later duplicate key replaces the ID of an earlier one.
+        for (size_t i = 0; i < tokens.size(); ++i) doc.model.vocab.set(tokens[i], ids[i]);
+        ids.clear();
+    };
     std::string_view key;
     for (;;) {
         JsonStep step = in.next_key(key);
         if (step == JsonStep::error) return false;
         if (step == JsonStep::done) break;
-        // A later duplicate key replaces the ID of an earlier one.
-        Sym token = doc.strings.intern(key);
+        keys.add(key);
         uint32_t id;
         if (!in.begin_value() || !in.read_u32(id)) return false;
-        doc.model.vocab.set(token, id);
+        ids.push_back(id);
+        if (keys.full()) flush();
     }
+    flush();
     return in.end_object();
 }
 
@@ -140,13 +183,17 @@ template <typename In>
 bool read_merges(In& in, Tokenizer& doc) {
     if (in.peek() != JsonToken::array) return in.invalid_type("a sequence");
     if (!in.begin_array()) return false;
+    TextBatch parts;
+    auto flush = [&] {
+        const std::vector<Sym>& syms = parts.intern(doc.strings);
+        for (size_t i = 0; i + 1 < syms.size(); i += 2) doc.model.merges.append(Merge{syms[i], syms[i + 1]});
+    };
     for (;;) {
         JsonStep step = in.next_element();
         if (step == JsonStep::error) return false;
         if (step == JsonStep::done) break;
         if (in.peek() != JsonToken::array) return in.invalid_type("a sequence");
         if (!in.begin_array()) return false;
-        Sym parts[2] = {kNoSym, kNoSym};
         size_t count = 0;
         for (;;) {
             JsonStep part = in.next_element();
@@ -154,13 +201,14 @@ bool read_merges(In& in, Tokenizer& doc) {
             if (part == JsonStep::done) break;
             std::string_view text;
             if (!in.read_text(text, "a string")) return false;
-            if (count < 2) parts[count] = doc.strings.intern(text);
+            if (count < 2) parts.add(text);
             ++count;
         }
         if (!in.end_array()) return false;
         if (count != 2) return in.custom_error("Merge must have exactly 2 elements", false);
-        doc.model.merges.append(Merge{parts[0], parts[1]});
+        if (parts.full()) flush();
     }
+    flush();
     return in.end_array();
 }
 

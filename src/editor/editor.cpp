@@ -49,7 +49,7 @@ void Editor::rebuild_used_ids() {
 }
 
 Result<Editor> Editor::from_json(std::string_view text) {
-    Result<Tokenizer> doc = parse_tokenizer_json(text);
+    Result<Tokenizer> doc = parse_tokenizer_json(std::string(text));
     if (!doc) return doc.error();
     if (doc->model.type != "BPE") return Error{ErrorKind::unsupported_model, kOnlyBpe};
     return from_tokenizer(std::move(*doc));

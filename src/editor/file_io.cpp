@@ -56,6 +56,7 @@ std::string resolve_link(const std::string& path) {
 }  // namespace
 
 std::optional<std::string> read_file(const std::string& path) {
+    constexpr size_t kReadPadding = 64;
     // The system would stop reading the name at a NUL and open another file.
     if (path.find('\0') != std::string::npos) return std::nullopt;
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -63,7 +64,9 @@ std::optional<std::string> read_file(const std::string& path) {
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return std::nullopt;
     std::string bytes;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+    // Room for a parser's read-ahead past the end, so the text need not be
+    // copied into a padded buffer.
+    if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size) + kReadPadding);
     char buffer[1 << 16];
     for (;;) {
         ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
