@@ -34,11 +34,18 @@ void Editor::rebuild_used_ids() {
     used_ids_.clear();
     used_ids_.reserve(vocab.size() + doc_.added_tokens.size());
     for (Sym sym : vocab.members()) used_ids_.insert(vocab.id(sym));
+    IdSet added_ids;
     for (const JsonValue& entry : doc_.added_tokens) {
         const JsonValue* id = entry.find("id");
-        const uint64_t* value = id ? std::get_if<uint64_t>(&id->data) : nullptr;
-        if (value && *value <= 0xFFFFFFFFu) used_ids_.insert(static_cast<uint32_t>(*value));
+        if (!id) continue;
+        if (const uint64_t* value = std::get_if<uint64_t>(&id->data); value && *value <= 0xFFFFFFFFu) {
+            added_ids.insert(static_cast<uint32_t>(*value));
+        } else if (const int64_t* zero = std::get_if<int64_t>(&id->data); zero && *zero == 0) {
+            added_ids.insert(0);  // written -0
+        }
     }
+    added_ids.for_each([&](uint32_t id) { used_ids_.insert(id); });
+    count_id_holders(added_ids);
     if (used_ids_.empty()) {
         next_id_ = 1;
         return;
@@ -46,6 +53,30 @@ void Editor::rebuild_used_ids() {
     uint32_t max_id = 0;
     used_ids_.for_each([&](uint32_t id) { max_id = std::max(max_id, id); });
     next_id_ = max_id + 1;  // wraps to 0 after 4294967295
+}
+
+void Editor::count_id_holders(const IdSet& added_ids) {
+    added_ids_ = added_ids;
+    shared_ids_.clear();
+    const Vocab& vocab = doc_.model.vocab;
+    IdSet seen;
+    seen.reserve(vocab.size());
+    for (Sym sym : vocab.members()) {
+        uint32_t id = vocab.id(sym);
+        if (!seen.insert(id)) {
+            auto [it, fresh] = shared_ids_.try_emplace(id, 1);
+            ++it->second;
+        }
+    }
+}
+
+void Editor::release_id(uint32_t id) {
+    auto shared = shared_ids_.find(id);
+    if (shared != shared_ids_.end()) {
+        if (--shared->second == 1) shared_ids_.erase(shared);
+        return;  // another vocabulary token still has it
+    }
+    if (!added_ids_.contains(id)) used_ids_.erase(id);
 }
 
 Result<Editor> Editor::from_json(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -98,6 +99,11 @@ private:
     // Every vocabulary ID plus the "id" of every added-token entry that holds
     // an unsigned 32-bit integer; next_id_ one above the largest.
     void rebuild_used_ids();
+    // Notes which used IDs have holders besides one vocabulary token: added
+    // tokens, or other vocabulary tokens. Called whenever used_ids_ is rebuilt.
+    void count_id_holders(const IdSet& added_ids);
+    // The ID of a removed token stays reserved while anything else holds it.
+    void release_id(uint32_t id);
     MergeIndex& index();
     uint32_t allocate_id();
     // Inserts `sym` with a new ID unless it is already in the vocabulary.
@@ -122,6 +128,11 @@ private:
     size_t longest_token_ = 0;
     IdSet used_ids_;
     uint32_t next_id_ = 1;
+    // IDs reserved by added-token entries, and IDs held by more than one
+    // vocabulary token with their number of holders (documents may share IDs
+    // between tokens; no edit creates such sharing).
+    IdSet added_ids_;
+    std::unordered_map<uint32_t, uint32_t> shared_ids_;
 
     // ID → bytewise-smallest token with that ID; built on the first lookup by
     // ID and dropped by any change of the vocabulary.

@@ -51,7 +51,7 @@ RemovalResult Editor::remove_token(std::string_view token, Touched* touched) {
     for (Sym t : marked_order) {
         result.removed_tokens.emplace_back(doc_.strings.view(t));
         if (vocab.contains(t)) {
-            used_ids_.erase(vocab.id(t));
+            release_id(vocab.id(t));
             vocab.erase(t);
             vocab_changed();
         }
