@@ -241,9 +241,9 @@ bool JsonScanner::scan_number(Number& out, bool convert) {
                 out.u = value;
                 return true;
             }
-            // -0 and values below the signed range are floats, as in the reader
-            // the documents were written for.
-            if (value != 0 && value <= uint64_t{1} << 63) {
+            // A negative literal is signed, -0 included; below the signed range
+            // it is a float.
+            if (value <= uint64_t{1} << 63) {
                 out.kind = Number::signed_integer;
                 out.i = static_cast<int64_t>(0 - value);
                 return true;
@@ -559,6 +559,10 @@ bool JsonScanner::read_u32(uint32_t& out) {
             out = static_cast<uint32_t>(n.u);
             return true;
         case Number::signed_integer:
+            if (n.i == 0) {  // -0
+                out = 0;
+                return true;
+            }
             return fail_message("invalid value: integer `" + std::to_string(n.i) + "`, expected u32", index_);
         case Number::floating: {
             std::string text = "invalid type: floating point `";

@@ -23,9 +23,9 @@ JsonToken token_of(simdjson::simdjson_result<od::json_type> type) {
     return JsonToken::invalid;
 }
 
-// Reads a number into the kind the exact scanner would give it: non-negative
-// integer literals unsigned, negative ones signed, everything else (and -0) a
-// double. False for what the scanner must judge itself.
+// Reads a number into the kind the exact scanner would give it: integer
+// literals unsigned, or signed when written with a minus sign (-0 too),
+// everything else a double. False for what the scanner must judge itself.
 bool read_number(od::value& value, JsonValue& out) {
     std::string_view raw = value.raw_json_token();
     od::number number;
@@ -37,7 +37,7 @@ bool read_number(od::value& value, JsonValue& out) {
             if (i < 0) {
                 out.data = i;
             } else if (i == 0 && !raw.empty() && raw.front() == '-') {
-                out.data = -0.0;
+                out.data = int64_t{0};
             } else {
                 out.data = static_cast<uint64_t>(i);
             }
