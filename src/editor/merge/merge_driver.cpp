@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <unordered_map>
 
 #include "editor/editor.h"
 #include "editor/merge/conversion_plan.h"
@@ -151,7 +152,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     // From here on the editor changes: added tokens are renumbered after the
     // model vocabulary, one ID per distinct content.
     std::vector<std::pair<Sym, uint32_t>> added_ids;
-    IdSet added_seen;
+    std::unordered_map<Sym, uint32_t> added_id_of;
     uint64_t next = n;
     for (JsonValue& entry : doc_.added_tokens) {
         const std::string* content = content_of(entry);
@@ -160,11 +161,11 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
         uint64_t id;
         if (vocab.contains(sym)) {
             id = vocab.id(sym);
-        } else if (added_seen.contains(sym)) {
-            id = std::find_if(added_ids.begin(), added_ids.end(), [&](const auto& p) { return p.first == sym; })->second;
+        } else if (auto known = added_id_of.find(sym); known != added_id_of.end()) {
+            id = known->second;
         } else {
             id = next++;
-            added_seen.insert(sym);
+            added_id_of.emplace(sym, static_cast<uint32_t>(id));
             added_ids.emplace_back(sym, static_cast<uint32_t>(id));
         }
         set_member(*entry.as_object(), "id", JsonValue{id});
@@ -180,6 +181,12 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     used_ids_.reserve(final_vocab_size);
     for (Sym sym : doc_.model.vocab.members()) used_ids_.insert(doc_.model.vocab.id(sym));
     for (const auto& [sym, id] : added_ids) used_ids_.insert(id);
+    IdSet reserved_by_added;
+    for (const JsonValue& entry : doc_.added_tokens) {
+        const std::string* content = content_of(entry);
+        if (content) reserved_by_added.insert(static_cast<uint32_t>(std::get<uint64_t>(entry.find("id")->data)));
+    }
+    count_id_holders(reserved_by_added);
     next_id_ = static_cast<uint32_t>(final_vocab_size);
     longest_token_ = 0;
     for (Sym sym : doc_.model.vocab.members()) {
