@@ -20,5 +20,4 @@ fi
 python=${PYTHON:-python3}
 extra=""
 [ "${1:-}" = "--test" ] && extra="[test]"
-"$python" -m pip install --quiet --upgrade pip
 "$python" -m pip install --quiet ".$extra"
