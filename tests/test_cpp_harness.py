@@ -1,8 +1,11 @@
-"""Builds the C++ writer harness from the document sources and runs it.
+"""Builds the C++ harnesses of the document layer and runs them.
 
-The harness checks the writers without the parser; this test also hands it a
-table of doubles whose expected text comes from Python's repr, an
+The writer harness checks the writers without the parser; it is also handed
+a table of doubles whose expected text comes from Python's repr, an
 implementation of shortest round-trip digits independent of std::to_chars.
+The differential harness reads texts with both readers of the parser and
+checks that whenever the simdjson path accepts a text, the exact scanner
+produces the same document.
 """
 
 import math
@@ -15,6 +18,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import DATA
 from reference_writer import float_text
 
 REPO = Path(__file__).resolve().parent.parent
@@ -54,16 +58,48 @@ def write_float_table(path):
     path.write_text("".join(lines))
 
 
-def test_writer_harness(tmp_path):
-    sources = sorted(str(p) for p in (REPO / "src" / "document").glob("*.cpp"))
-    binary = tmp_path / "test_write"
+@pytest.fixture(scope="module")
+def document_objects(tmp_path_factory):
+    """The document layer compiled once, for every harness to link."""
+    out = tmp_path_factory.mktemp("document")
+    objects = []
+    for source in sorted((REPO / "src" / "document").glob("*.cpp")):
+        obj = out / (source.stem + ".o")
+        build = subprocess.run(
+            ["g++", "-std=c++20", "-O1", "-c", "-I", str(REPO / "src"), str(source), "-o", str(obj)],
+            capture_output=True, text=True,
+        )
+        assert build.returncode == 0, build.stderr
+        objects.append(str(obj))
+    return objects
+
+
+def build_harness(name, objects, out_dir):
+    binary = out_dir / name
     build = subprocess.run(
-        ["g++", "-std=c++20", "-O1", "-I", str(REPO / "src"),
-         str(REPO / "tests" / "cpp" / "test_write.cpp"), *sources,
-         "-lsimdjson", "-lutf8proc", "-o", str(binary)],
+        ["g++", "-std=c++20", "-O1", "-I", str(REPO / "src"), str(REPO / "tests" / "cpp" / f"{name}.cpp"),
+         *objects, "-lsimdjson", "-lutf8proc", "-o", str(binary)],
         capture_output=True, text=True,
     )
     assert build.returncode == 0, build.stderr
+    return binary
+
+
+def test_parse_differential(document_objects, tmp_path):
+    binary = build_harness("parse_differential", document_objects, tmp_path)
+    corpus = sorted((DATA / "jsontestsuite" / "test_parsing").glob("*.json"))
+    real = [DATA / name for name in ("gemma3.tokenizer.json", "qwen3.tokenizer.json", "llama2.tokenizer.json")]
+    examples = [REPO / "examples" / "tiny.tokenizer.json"]
+    runs = [["--embed", *map(str, corpus)], [str(p) for p in real + examples if p.exists()]]
+    for args in runs:
+        if not args or args == ["--embed"]:
+            continue
+        run = subprocess.run([str(binary), *args], capture_output=True, text=True)
+        assert run.returncode == 0, "\n".join(l for l in run.stdout.splitlines() if "DISAGREE" in l)
+
+
+def test_writer_harness(document_objects, tmp_path):
+    binary = build_harness("test_write", document_objects, tmp_path)
 
     table = tmp_path / "floats.txt"
     write_float_table(table)

@@ -20,6 +20,9 @@ class JsonScanner {
 public:
     explicit JsonScanner(std::string_view text) : text_(text) {}
 
+    // Keys and strings are decoded into one scratch buffer, reused by the next read.
+    static constexpr bool kStableText = false;
+
     JsonToken peek();
 
     // Each reader consumes one whole value of the wanted type. A value of

@@ -14,10 +14,10 @@ namespace lexmill {
 namespace {
 
 // Well-formed documents go through simdjson; it declines anything unusual.
-bool read_fast(const std::string& text, Tokenizer& doc) {
+bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
     std::optional<simdjson::padded_string> copy;
-    simdjson::padded_string_view padded(text.data(), text.size(), text.capacity());
-    if (text.capacity() - text.size() < simdjson::SIMDJSON_PADDING) {
+    simdjson::padded_string_view padded(text.data(), text.size(), readable);
+    if (readable - text.size() < simdjson::SIMDJSON_PADDING) {
         copy.emplace(text);
         padded = *copy;
     }
@@ -34,9 +34,13 @@ bool read_fast(const std::string& text, Tokenizer& doc) {
 }  // namespace
 
 Result<Tokenizer> parse_tokenizer_json(const std::string& text) {
+    return parse_tokenizer_json(text, text.capacity());
+}
+
+Result<Tokenizer> parse_tokenizer_json(std::string_view text, size_t readable) {
     {
         Tokenizer doc;
-        if (read_fast(text, doc)) return doc;
+        if (read_fast(text, readable, doc)) return doc;
     }
     // Slow but exact: finds the first fault and where it is, or reads what
     // the fast path declined (integers beyond 64 bits, say).

@@ -10,7 +10,9 @@ namespace lexmill {
 // Reads one tokenizer.json text (valid UTF-8). On failure the error (kind
 // json) describes the first fault in the text, followed by
 // " at line {} column {}" wherever the reader knows where it stood.
-// Text whose string has 64 spare bytes of capacity is read in place.
+// `readable` is how many bytes from text.data() may be read; with 64 or more
+// past the end the text is parsed in place, else it is copied first.
+Result<Tokenizer> parse_tokenizer_json(std::string_view text, size_t readable);
 Result<Tokenizer> parse_tokenizer_json(const std::string& text);
 
 }  // namespace lexmill

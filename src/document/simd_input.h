@@ -20,6 +20,9 @@ class SimdInput {
 public:
     explicit SimdInput(simdjson::ondemand::document& doc) : doc_(doc) {}
 
+    // Keys and strings live in the parser's buffer until parsing ends.
+    static constexpr bool kStableText = true;
+
     JsonToken peek();
     bool read_null();
     bool read_bool(bool& out);

@@ -118,28 +118,37 @@ bool read_added_tokens(In& in, std::vector<JsonValue>& out) {
     return in.end_array();
 }
 
-// Texts gathered to be interned together (see StringPool::intern_many). The
-// bytes are copied, since an input's text may not outlive the next read.
+// Texts gathered to be interned together (see StringPool::intern_many). An
+// input whose texts stay valid until parsing ends is referred to in place;
+// the texts of any other input may not outlive the next read and are copied.
+template <bool kStableText>
 class TextBatch {
 public:
     static constexpr size_t kCapacity = 4096;
 
     void add(std::string_view text) {
-        bytes_ += text;
-        ends_.push_back(bytes_.size());
+        if constexpr (kStableText) {
+            views_.push_back(text);
+        } else {
+            bytes_ += text;
+            ends_.push_back(bytes_.size());
+        }
     }
-    bool full() const { return ends_.size() >= kCapacity; }
+    bool full() const { return (kStableText ? views_.size() : ends_.size()) >= kCapacity; }
 
     // The handles of the gathered texts, in the order they were added; empties the batch.
     const std::vector<Sym>& intern(StringPool& strings) {
-        views_.clear();
-        size_t start = 0;
-        for (size_t end : ends_) {
-            views_.emplace_back(bytes_.data() + start, end - start);
-            start = end;
+        if constexpr (!kStableText) {
+            views_.clear();
+            size_t start = 0;
+            for (size_t end : ends_) {
+                views_.emplace_back(bytes_.data() + start, end - start);
+                start = end;
+            }
         }
         syms_.resize(views_.size());
         strings.intern_many(views_, syms_.data());
+        views_.clear();
         bytes_.clear();
         ends_.clear();
         return syms_;
@@ -156,7 +165,7 @@ template <typename In>
 bool read_vocab(In& in, Tokenizer& doc) {
     if (in.peek() != JsonToken::object) return in.invalid_type("a map");
     if (!in.begin_object()) return false;
-    TextBatch keys;
+    TextBatch<In::kStableText> keys;
     std::vector<uint32_t> ids;
     auto flush = [&] {
         const std::vector<Sym>& tokens = keys.intern(doc.strings);
@@ -183,7 +192,7 @@ template <typename In>
 bool read_merges(In& in, Tokenizer& doc) {
     if (in.peek() != JsonToken::array) return in.invalid_type("a sequence");
     if (!in.begin_array()) return false;
-    TextBatch parts;
+    TextBatch<In::kStableText> parts;
     auto flush = [&] {
         const std::vector<Sym>& syms = parts.intern(doc.strings);
         for (size_t i = 0; i + 1 < syms.size(); i += 2) doc.model.merges.append(Merge{syms[i], syms[i + 1]});

@@ -32,42 +32,27 @@ Editor Editor::from_tokenizer(Tokenizer doc) {
 void Editor::rebuild_used_ids() {
     const Vocab& vocab = doc_.model.vocab;
     used_ids_.clear();
-    used_ids_.reserve(vocab.size() + doc_.added_tokens.size());
-    for (Sym sym : vocab.members()) used_ids_.insert(vocab.id(sym));
-    IdSet added_ids;
+    shared_ids_.clear();
+    used_ids_.reserve(vocab.size());
+    for (Sym sym : vocab.members()) {
+        uint32_t id = vocab.id(sym);
+        // A second holder of an ID: tokens sharing IDs are counted, so that
+        // removing one of them keeps the ID reserved for the others.
+        if (!used_ids_.insert(id)) ++shared_ids_.try_emplace(id, 1).first->second;
+    }
+    added_ids_.clear();
     for (const JsonValue& entry : doc_.added_tokens) {
         const JsonValue* id = entry.find("id");
         if (!id) continue;
         if (const uint64_t* value = std::get_if<uint64_t>(&id->data); value && *value <= 0xFFFFFFFFu) {
-            added_ids.insert(static_cast<uint32_t>(*value));
+            added_ids_.insert(static_cast<uint32_t>(*value));
         } else if (const int64_t* zero = std::get_if<int64_t>(&id->data); zero && *zero == 0) {
-            added_ids.insert(0);  // written -0
+            added_ids_.insert(0);  // written -0
         }
     }
-    added_ids.for_each([&](uint32_t id) { used_ids_.insert(id); });
-    count_id_holders(added_ids);
-    if (used_ids_.empty()) {
-        next_id_ = 1;
-        return;
-    }
-    uint32_t max_id = 0;
-    used_ids_.for_each([&](uint32_t id) { max_id = std::max(max_id, id); });
-    next_id_ = max_id + 1;  // wraps to 0 after 4294967295
-}
-
-void Editor::count_id_holders(const IdSet& added_ids) {
-    added_ids_ = added_ids;
-    shared_ids_.clear();
-    const Vocab& vocab = doc_.model.vocab;
-    IdSet seen;
-    seen.reserve(vocab.size());
-    for (Sym sym : vocab.members()) {
-        uint32_t id = vocab.id(sym);
-        if (!seen.insert(id)) {
-            auto [it, fresh] = shared_ids_.try_emplace(id, 1);
-            ++it->second;
-        }
-    }
+    added_ids_.for_each([&](uint32_t id) { used_ids_.insert(id); });
+    // One above the largest, wrapping to 0 after 4294967295; 1 when nothing is used.
+    next_id_ = used_ids_.empty() ? 1 : used_ids_.max() + 1;
 }
 
 void Editor::release_id(uint32_t id) {
@@ -87,11 +72,11 @@ Result<Editor> Editor::from_json(std::string_view text) {
 }
 
 Result<Editor> Editor::load_tokenizer_file(const std::string& path) {
-    std::optional<std::string> text = read_file(path);
-    if (!text || simdjson::validate_utf8(text->data(), text->size()) == false) {
+    std::optional<FileText> file = FileText::read(path);
+    if (!file || !simdjson::validate_utf8(file->text().data(), file->text().size())) {
         return Error{ErrorKind::load, "Failed to read: " + path};
     }
-    Result<Tokenizer> doc = parse_tokenizer_json(*text);
+    Result<Tokenizer> doc = parse_tokenizer_json(file->text(), file->readable());
     if (!doc) return Error{ErrorKind::load, "Failed to parse tokenizer.json"};
     if (doc->model.type != "BPE") return Error{ErrorKind::load, kOnlyBpe};
     return from_tokenizer(std::move(*doc));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "document/tokenizer.h"
+#include "editor/dense_id_set.h"
 #include "editor/flat_set.h"
 #include "editor/merge_index.h"
 #include "editor/records.h"
@@ -86,7 +87,7 @@ public:
     Result<MergeTokenizerResult> merge_tokenizer(const Editor& source, uint64_t max_vocab_size);
 
     const Tokenizer& document() const { return doc_; }
-    const IdSet& used_ids() const { return used_ids_; }
+    const DenseIdSet& used_ids() const { return used_ids_; }
     uint32_t next_id() const { return next_id_; }
 
 private:
@@ -99,9 +100,6 @@ private:
     // Every vocabulary ID plus the "id" of every added-token entry that holds
     // an unsigned 32-bit integer; next_id_ one above the largest.
     void rebuild_used_ids();
-    // Notes which used IDs have holders besides one vocabulary token: added
-    // tokens, or other vocabulary tokens. Called whenever used_ids_ is rebuilt.
-    void count_id_holders(const IdSet& added_ids);
     // The ID of a removed token stays reserved while anything else holds it.
     void release_id(uint32_t id);
     MergeIndex& index();
@@ -126,12 +124,12 @@ private:
     MergeIndex index_;
     // No vocabulary token has more bytes than this; bounds the prefix search.
     size_t longest_token_ = 0;
-    IdSet used_ids_;
+    DenseIdSet used_ids_;
     uint32_t next_id_ = 1;
     // IDs reserved by added-token entries, and IDs held by more than one
     // vocabulary token with their number of holders (documents may share IDs
     // between tokens; no edit creates such sharing).
-    IdSet added_ids_;
+    DenseIdSet added_ids_;
     std::unordered_map<uint32_t, uint32_t> shared_ids_;
 
     // ID → bytewise-smallest token with that ID; built on the first lookup by

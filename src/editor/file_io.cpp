@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 namespace lexmill {
@@ -55,30 +56,53 @@ std::string resolve_link(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> read_file(const std::string& path) {
-    constexpr size_t kReadPadding = 64;
+std::optional<FileText> FileText::read(const std::string& path) {
+    constexpr size_t kPadding = 64;
     // The system would stop reading the name at a NUL and open another file.
     if (path.find('\0') != std::string::npos) return std::nullopt;
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return std::nullopt;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return std::nullopt;
-    std::string bytes;
-    // Room for a parser's read-ahead past the end, so the text need not be
-    // copied into a padded buffer.
-    if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size) + kReadPadding);
-    char buffer[1 << 16];
+
+    FileText file;
+    // Read, not mapped: a mapped file that another process truncates while it
+    // is parsed would bring the process down.
+    size_t expected = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    // Read whole, growing the buffer as needed (files that are no regular
+    // files, or that change size, included).
+    size_t capacity = expected + kPadding + 1, size = 0;
+    std::unique_ptr<char[]> buffer(new char[capacity]);
     for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (capacity - size <= kPadding) {
+            std::unique_ptr<char[]> bigger(new char[capacity * 2]);
+            std::memcpy(bigger.get(), buffer.get(), size);
+            buffer = std::move(bigger);
+            capacity *= 2;
+        }
+        ssize_t n = ::read(fd.get(), buffer.get() + size, capacity - size - kPadding);
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
         }
         if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
+        size += static_cast<size_t>(n);
     }
-    return bytes;
+    std::memset(buffer.get() + size, 0, capacity - size);
+    file.data_ = buffer.get();
+    file.size_ = size;
+    file.readable_ = capacity;
+    file.bytes_ = std::move(buffer);
+    return file;
 }
+
+FileText::FileText(FileText&& other) noexcept
+    : data_(other.data_), size_(other.size_), readable_(other.readable_), bytes_(std::move(other.bytes_)) {
+    other.data_ = nullptr;
+    other.size_ = other.readable_ = 0;
+}
+
+FileText::~FileText() = default;
 
 bool replace_file(const std::string& requested_path, std::string_view bytes) {
     if (requested_path.empty() || requested_path.find('\0') != std::string::npos) return false;

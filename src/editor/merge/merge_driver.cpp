@@ -58,7 +58,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     // Contents of added tokens that are no model tokens keep IDs of their own
     // above the model vocabulary.
     std::vector<Sym> added_only;
-    IdSet added_only_set;
+    DenseIdSet added_only_set;
     for (const JsonValue& entry : doc_.added_tokens) {
         const std::string* content = content_of(entry);
         if (!content) continue;
@@ -68,7 +68,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     if (added_only.size() >= max_vocab_size) return merge_error("Added tokens alone exceed max_vocab_size");
     const uint64_t model_limit = max_vocab_size - added_only.size();
 
-    IdSet converted_set;
+    DenseIdSet converted_set;
     for (Sym sym : plan.converted_tokens) {
         if (!added_only_set.contains(sym)) converted_set.insert(sym);
     }
@@ -77,7 +77,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     }
 
     // Required: the converted tokens and the target's protected ones.
-    IdSet kept = converted_set;
+    DenseIdSet kept = converted_set;
     for (Sym sym : old_vocab.members()) {
         if (doc_.strings.char_count(sym) == 1 || is_bracketed(doc_.strings.view(sym))) kept.insert(sym);
     }
@@ -107,7 +107,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     // ascending order, first to the converted tokens in source order.
     Vocab vocab;
     vocab.reserve(n);
-    IdSet kept_ids;
+    DenseIdSet kept_ids;
     for (Sym sym : old_order) {
         if (kept.contains(sym) && old_vocab.id(sym) < n) {
             vocab.set(sym, old_vocab.id(sym));
@@ -181,12 +181,12 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     used_ids_.reserve(final_vocab_size);
     for (Sym sym : doc_.model.vocab.members()) used_ids_.insert(doc_.model.vocab.id(sym));
     for (const auto& [sym, id] : added_ids) used_ids_.insert(id);
-    IdSet reserved_by_added;
+    // Model IDs are distinct now; the added tokens with a content hold theirs.
+    shared_ids_.clear();
+    added_ids_.clear();
     for (const JsonValue& entry : doc_.added_tokens) {
-        const std::string* content = content_of(entry);
-        if (content) reserved_by_added.insert(static_cast<uint32_t>(std::get<uint64_t>(entry.find("id")->data)));
+        if (content_of(entry)) added_ids_.insert(static_cast<uint32_t>(std::get<uint64_t>(entry.find("id")->data)));
     }
-    count_id_holders(reserved_by_added);
     next_id_ = static_cast<uint32_t>(final_vocab_size);
     longest_token_ = 0;
     for (Sym sym : doc_.model.vocab.members()) {

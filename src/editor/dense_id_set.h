@@ -1,0 +1,97 @@
+#pragma once
+// A set of 32-bit IDs that are mostly dense from 0, as vocabulary IDs and
+// token handles are: a bitmap below a bound, a hash set above it. Membership
+// of a dense ID costs one bit test in a small array instead of a probe into a
+// large table.
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "editor/flat_set.h"
+
+namespace lexmill {
+
+class DenseIdSet {
+public:
+    bool contains(uint32_t id) const {
+        if (id >= kDenseLimit) return sparse_.contains(id);
+        size_t word = id >> 6;
+        return word < bits_.size() && (bits_[word] >> (id & 63) & 1);
+    }
+
+    // False when the ID was already there.
+    bool insert(uint32_t id) {
+        if (id >= kDenseLimit) {
+            if (!sparse_.insert(id)) return false;
+            ++size_;
+            return true;
+        }
+        size_t word = id >> 6;
+        if (word >= bits_.size()) bits_.resize(std::max(word + 1, bits_.size() * 2), 0);
+        uint64_t bit = uint64_t{1} << (id & 63);
+        if (bits_[word] & bit) return false;
+        bits_[word] |= bit;
+        ++size_;
+        return true;
+    }
+
+    // False when the ID was not there.
+    bool erase(uint32_t id) {
+        if (id >= kDenseLimit) {
+            if (!sparse_.erase(id)) return false;
+            --size_;
+            return true;
+        }
+        size_t word = id >> 6;
+        uint64_t bit = uint64_t{1} << (id & 63);
+        if (word >= bits_.size() || !(bits_[word] & bit)) return false;
+        bits_[word] &= ~bit;
+        --size_;
+        return true;
+    }
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+    void clear() {
+        bits_.clear();
+        sparse_.clear();
+        size_ = 0;
+    }
+
+    // Room for IDs below `bound` without regrowing.
+    void reserve(size_t bound) { bits_.reserve(std::min<size_t>(bound, kDenseLimit) / 64 + 1); }
+
+    // Visits every ID: the dense ones in ascending order, then the others.
+    template <typename Fn>
+    void for_each(Fn&& fn) const {
+        for (size_t word = 0; word < bits_.size(); ++word) {
+            for (uint64_t w = bits_[word]; w; w &= w - 1) {
+                fn(static_cast<uint32_t>(word * 64 + static_cast<size_t>(__builtin_ctzll(w))));
+            }
+        }
+        sparse_.for_each(fn);
+    }
+
+    // The largest ID, or 0 when empty.
+    uint32_t max() const {
+        uint32_t result = 0;
+        sparse_.for_each([&](uint32_t id) { result = std::max(result, id); });
+        if (result) return result;
+        for (size_t word = bits_.size(); word-- > 0;) {
+            if (bits_[word]) return static_cast<uint32_t>(word * 64 + 63 - static_cast<size_t>(__builtin_clzll(bits_[word])));
+        }
+        return 0;
+    }
+
+private:
+    // At most 4 MiB of bitmap.
+    static constexpr uint32_t kDenseLimit = 1u << 25;
+
+    std::vector<uint64_t> bits_;
+    IdSet sparse_;
+    size_t size_ = 0;
+};
+
+}  // namespace lexmill
