@@ -28,6 +28,11 @@ using TextList = std::vector<std::string>;
 // Absent when the argument is omitted or None.
 using OptionalTextList = std::optional<std::vector<std::string>>;
 
+// The merge list as a list of (left, right) tuples, in list order.
+struct MergePairs {
+    const Tokenizer* doc;
+};
+
 // The vocabulary as a dict, keys inserted in the order of `entries`.
 struct VocabDict {
     std::vector<VocabEntry> entries;

@@ -25,7 +25,7 @@ bool has_token(const Editor& editor, Text token);
 std::optional<uint32_t> get_token_id(const Editor& editor, Text token);
 std::optional<std::string_view> get_token_by_id(const Editor& editor, Id id);
 VocabDict get_vocab(const Editor& editor);
-std::vector<MergeView> get_merges(const Editor& editor);
+MergePairs get_merges(const Editor& editor);
 TokenizerStats get_stats(const Editor& editor);
 std::vector<VocabEntry> get_single_char_tokens(const Editor& editor);
 GapReport check_vocab_gaps(const Editor& editor);

@@ -60,6 +60,25 @@ PyRef to_python(const VocabDict& vocab) {
     return dict;
 }
 
+PyRef to_python(const MergePairs& merges) {
+    const Tokenizer& doc = *merges.doc;
+    // Merge parts repeat: Gemma-3 has a million of them over a quarter of a
+    // million distinct strings. Each string is decoded once and shared.
+    std::vector<PyRef> decoded(doc.strings.size());
+    auto text = [&](Sym sym) {
+        PyRef& object = decoded[sym];
+        if (!object) object = to_python(doc.strings.view(sym));
+        return PyRef::borrow(object.get());
+    };
+    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(doc.model.merges.size())));
+    Py_ssize_t index = 0;
+    doc.model.merges.for_each([&](uint32_t, const Merge& m) {
+        // PyList_SetItem takes over the tuple's reference.
+        PyList_SetItem(list.get(), index++, tuple_of(text(m.left), text(m.right)).release());
+    });
+    return list;
+}
+
 PyRef to_python(const KeepSizeReport& report) { return dict_of_fields(report); }
 
 PyRef to_python(const SyncReport& report) { return dict_of_fields(report); }

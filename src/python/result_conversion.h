@@ -33,6 +33,7 @@ PyRef to_python(const InvalidMerge& merge);        // (position, left, right)
 PyRef to_python(const ShrinkCandidate& candidate);  // (token, id, char_length)
 PyRef to_python(const GapReport& report);          // (has_gaps, total_gaps, min_id, max_id)
 PyRef to_python(const VocabDict& vocab);           // {token: id}
+PyRef to_python(const MergePairs& merges);         // [(left, right), ...]
 PyRef to_python(const KeepSizeReport& report);     // dict of counters
 PyRef to_python(const SyncReport& report);         // dict of counters
 
