@@ -6,6 +6,7 @@ compares every returned value and the whole exported document after each step.
 """
 
 import json
+import os
 import re
 
 import pytest
@@ -345,7 +346,7 @@ PROBES = ["\u2460", "\u2461", "\u2462"]
 
 # The lexmill fixture only hands out the module, so sharing it between examples is safe.
 PROPERTY_SETTINGS = settings(
-    max_examples=250,
+    max_examples=int(os.environ.get("LEXMILL_EXAMPLES", "250")),
     deadline=None,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.function_scoped_fixture],
 )

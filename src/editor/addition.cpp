@@ -42,13 +42,13 @@ uint32_t Editor::allocate_id() {
     return candidate;
 }
 
-void Editor::ensure_token(Sym sym, Touched* touched) {
+void Editor::ensure_token(Sym sym) {
     Vocab& vocab = doc_.model.vocab;
     if (vocab.contains(sym)) return;
     vocab.set(sym, allocate_id());
     longest_token_ = std::max<size_t>(longest_token_, doc_.strings.view(sym).size());
     vocab_changed();
-    if (touched) touched->push_back(sym);
+    changes_.inserted.push_back(sym);
 }
 
 bool Editor::has_merge(Sym left, Sym right) const {
@@ -64,31 +64,31 @@ bool Editor::has_merge(Sym left, Sym right) const {
     return found;
 }
 
-void Editor::append_merge(Sym left, Sym right, std::vector<MergeText>& added, Touched* touched) {
+void Editor::append_merge(Sym left, Sym right, std::vector<MergeText>& added) {
     uint32_t entry = doc_.model.merges.append(Merge{left, right});
     index_.add(doc_, entry);
     added.emplace_back(doc_.strings.view(left), doc_.strings.view(right));
-    if (touched) touched->push_back(index_.result(entry));
+    changes_.results.push_back(index_.result(entry));
 }
 
-void Editor::build_char_chain(std::string_view text, std::vector<MergeText>& added, Touched* touched) {
+void Editor::build_char_chain(std::string_view text, std::vector<MergeText>& added) {
     if (text.empty()) return;
     size_t end = next_char_end(text, 0);
     Sym current = doc_.strings.intern(text.substr(0, end));
-    ensure_token(current, touched);
+    ensure_token(current);
     while (end < text.size()) {
         size_t start = end;
         end = next_char_end(text, start);
         Sym next = doc_.strings.intern(text.substr(start, end - start));
-        ensure_token(next, touched);
-        if (!has_merge(current, next)) append_merge(current, next, added, touched);
+        ensure_token(next);
+        if (!has_merge(current, next)) append_merge(current, next, added);
         Sym combined = doc_.strings.intern(text.substr(0, end));
-        ensure_token(combined, touched);
+        ensure_token(combined);
         current = combined;
     }
 }
 
-AdditionResult Editor::add_token(std::string_view token, Touched* touched) {
+AdditionResult Editor::add_token(std::string_view token) {
     AdditionResult result;
     result.token = token;
     const Vocab& vocab = doc_.model.vocab;
@@ -98,7 +98,8 @@ AdditionResult Editor::add_token(std::string_view token, Touched* touched) {
     }
     result.added = true;
     if (count_chars(token) == 1) {
-        ensure_token(doc_.strings.intern(token), touched);
+        ensure_token(doc_.strings.intern(token));
+        settle_changes();
         result.method = "single_char";
         return result;
     }
@@ -124,35 +125,48 @@ AdditionResult Editor::add_token(std::string_view token, Touched* touched) {
     if (prefix != kNoSym) {
         std::string_view suffix_text = token.substr(split);
         if (!vocab.contains(doc_.strings.find(suffix_text))) {
-            build_char_chain(suffix_text, result.added_merges, touched);
+            build_char_chain(suffix_text, result.added_merges);
         }
         Sym suffix = doc_.strings.intern(suffix_text);
-        if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, result.added_merges, touched);
-        ensure_token(doc_.strings.intern(token), touched);
+        if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, result.added_merges);
+        ensure_token(doc_.strings.intern(token));
         result.method = "longest_prefix";
     } else {
         // The chain's last partial string is the token itself; only the empty
         // token is left to insert.
-        build_char_chain(token, result.added_merges, touched);
-        ensure_token(doc_.strings.intern(token), touched);
+        build_char_chain(token, result.added_merges);
+        ensure_token(doc_.strings.intern(token));
         result.method = "char_chain";
     }
+    settle_changes();
     return result;
 }
-
-AdditionResult Editor::add_token(std::string_view token) { return add_token(token, nullptr); }
 
 std::vector<AdditionResult> Editor::add_tokens(const std::vector<std::string>& tokens) {
     std::vector<AdditionResult> results;
     results.reserve(tokens.size());
-    for (const std::string& token : tokens) results.push_back(add_token(token, nullptr));
+    for (const std::string& token : tokens) results.push_back(add_token(token));
     return results;
 }
 
 bool Editor::add_token_atomic(std::string_view token) {
     if (doc_.model.vocab.contains(doc_.strings.find(token))) return false;
-    ensure_token(doc_.strings.intern(token), nullptr);
+    ensure_token(doc_.strings.intern(token));
+    settle_changes();
     return true;
+}
+
+void Editor::settle_changes() {
+    if (change_log_) {
+        change_log_->inserted.insert(change_log_->inserted.end(), changes_.inserted.begin(), changes_.inserted.end());
+        change_log_->removed.insert(change_log_->removed.end(), changes_.removed.begin(), changes_.removed.end());
+        change_log_->results.insert(change_log_->results.end(), changes_.results.begin(), changes_.results.end());
+    }
+    if (victims_) {
+        for (Sym sym : changes_.inserted) victims_->touch(doc_, index_, sym);
+        for (Sym sym : changes_.results) victims_->touch(doc_, index_, sym);
+    }
+    changes_.clear();
 }
 
 }  // namespace lexmill

@@ -17,6 +17,7 @@
 #include "editor/flat_set.h"
 #include "editor/merge_index.h"
 #include "editor/records.h"
+#include "editor/victim_order.h"
 #include "result.h"
 
 namespace lexmill {
@@ -93,9 +94,19 @@ public:
 private:
     explicit Editor(Tokenizer doc);
 
-    // Syms whose standing as a removal victim may have changed during an
-    // edit: tokens inserted, and results of merges appended or removed.
-    using Touched = std::vector<Sym>;
+    // What the edit in progress did, for the removal order of keep-size
+    // additions: tokens inserted and removed, and the results of merges
+    // appended or removed (their tokens may have gained or lost a producer).
+    struct Changes {
+        std::vector<Sym> inserted;
+        std::vector<Sym> removed;
+        std::vector<Sym> results;
+        void clear() {
+            inserted.clear();
+            removed.clear();
+            results.clear();
+        }
+    };
 
     // Every vocabulary ID plus the "id" of every added-token entry that holds
     // an unsigned 32-bit integer; next_id_ one above the largest.
@@ -105,12 +116,12 @@ private:
     MergeIndex& index();
     uint32_t allocate_id();
     // Inserts `sym` with a new ID unless it is already in the vocabulary.
-    void ensure_token(Sym sym, Touched* touched);
+    void ensure_token(Sym sym);
     bool has_merge(Sym left, Sym right) const;
-    void append_merge(Sym left, Sym right, std::vector<MergeText>& added, Touched* touched);
-    void build_char_chain(std::string_view text, std::vector<MergeText>& added, Touched* touched);
-    AdditionResult add_token(std::string_view token, Touched* touched);
-    RemovalResult remove_token(std::string_view token, Touched* touched);
+    void append_merge(Sym left, Sym right, std::vector<MergeText>& added);
+    void build_char_chain(std::string_view text, std::vector<MergeText>& added);
+    // Hands the changes of the edit in progress to the removal order.
+    void settle_changes();
     std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
     // Drops removed merge entries once they outnumber the live ones.
     void compact_merges();
@@ -126,6 +137,11 @@ private:
     size_t longest_token_ = 0;
     DenseIdSet used_ids_;
     uint32_t next_id_ = 1;
+    Changes changes_;
+    // When set, settle_changes() also hands the changes to this log.
+    Changes* change_log_ = nullptr;
+    // Built by the first keep-size addition, then kept up to date.
+    std::optional<VictimOrder> victims_;
     // IDs reserved by added-token entries, and IDs held by more than one
     // vocabulary token with their number of holders (documents may share IDs
     // between tokens; no edit creates such sharing).

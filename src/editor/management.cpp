@@ -6,78 +6,10 @@
 #include <cstdio>
 
 #include "editor/editor.h"
-#include "editor/token_text.h"
 
 namespace lexmill {
 
 namespace {
-
-// The unprotected vocabulary tokens, best victim first: longest (in
-// characters), then produced by some merge, then bytewise smallest. A heap
-// whose entries are checked when they surface: every edit pushes fresh entries
-// for the tokens it touched, and an entry that no longer describes its token
-// (gone from the vocabulary, or produced-ness changed) is dropped, so each
-// pick costs a logarithmic amount instead of a sort of the whole vocabulary.
-class VictimQueue {
-public:
-    VictimQueue(const Tokenizer& doc, const MergeIndex& index, const IdSet& protect)
-        : doc_(doc), index_(index), protect_(protect) {
-        for (Sym sym : doc.model.vocab.members()) push(sym);
-        std::make_heap(heap_.begin(), heap_.end(), Lower{&doc_.strings});
-    }
-
-    void update(const std::vector<Sym>& touched) {
-        for (Sym sym : touched) {
-            size_t before = heap_.size();
-            push(sym);
-            if (heap_.size() != before) std::push_heap(heap_.begin(), heap_.end(), Lower{&doc_.strings});
-        }
-    }
-
-    // The best victim, or kNoSym when no token may be removed.
-    Sym pick() {
-        while (!heap_.empty()) {
-            std::pop_heap(heap_.begin(), heap_.end(), Lower{&doc_.strings});
-            Entry top = heap_.back();
-            heap_.pop_back();
-            if (!eligible(top.sym)) continue;
-            if (top.produced != produced(top.sym)) {
-                push(top.sym);
-                std::push_heap(heap_.begin(), heap_.end(), Lower{&doc_.strings});
-                continue;
-            }
-            return top.sym;
-        }
-        return kNoSym;
-    }
-
-private:
-    struct Entry {
-        uint32_t chars;
-        bool produced;
-        Sym sym;
-    };
-    // Heap order: a is a worse victim than b.
-    struct Lower {
-        const StringPool* strings;
-        bool operator()(const Entry& a, const Entry& b) const {
-            if (a.chars != b.chars) return a.chars < b.chars;
-            if (a.produced != b.produced) return !a.produced;
-            return strings->view(a.sym) > strings->view(b.sym);
-        }
-    };
-
-    bool eligible(Sym sym) const { return doc_.model.vocab.contains(sym) && !protect_.contains(sym); }
-    bool produced(Sym sym) const { return index_.first_producer(sym, doc_.model.merges) != MergeIndex::kNone; }
-    void push(Sym sym) {
-        if (eligible(sym)) heap_.push_back(Entry{doc_.strings.char_count(sym), produced(sym), sym});
-    }
-
-    const Tokenizer& doc_;
-    const MergeIndex& index_;
-    const IdSet& protect_;
-    std::vector<Entry> heap_;
-};
 
 std::string format(const char* pattern, auto... values) {
     char buffer[256];
@@ -97,34 +29,72 @@ KeepSizeReport Editor::add_tokens_keep_size(const std::vector<std::string>& toke
     report.initial_vocab_size = vocab_size();
     report.tokens_requested = tokens.size();
 
-    // Protected: the whitelist, the single characters and bracketed tokens
-    // present now, and the space marker, decided once before anything changes.
-    IdSet protect;
+    // Protected: the whitelist, the space marker, and the single characters
+    // and bracketed tokens present at the start. Tokens of ordinary form come
+    // from the editor's lasting removal order; tokens of protected form are
+    // candidates only when this call inserted them without their having been
+    // present at its start, which the call tracks itself.
+    DenseIdSet whitelisted;
     if (whitelist) {
-        for (const std::string& token : *whitelist) protect.insert(doc_.strings.intern(token));
+        for (const std::string& token : *whitelist) whitelisted.insert(doc_.strings.intern(token));
     }
-    for (Sym sym : doc_.model.vocab.members()) {
-        if (doc_.strings.char_count(sym) == 1 || is_bracketed(doc_.strings.view(sym))) protect.insert(sym);
-    }
-    protect.insert(doc_.strings.intern("\u2581"));
+    const Sym marker = doc_.strings.intern("\u2581");
+    if (!victims_) victims_.emplace(doc_, index());
+    VictimHeap& order = victims_->heap();
+    VictimHeap inserted_here;          // protected form, not present at the start
+    DenseIdSet present_at_start;       // protected form, removed during the call
+    DenseIdSet inserted_during;        // anything inserted during the call
+    std::vector<VictimHeap::Entry> held;  // whitelisted entries of the lasting order
 
-    std::optional<VictimQueue> victims;  // built when the first victim is needed
-    Touched touched;
+    Changes log;
+    change_log_ = &log;
+    auto note_changes = [&] {
+        for (Sym sym : log.removed) {
+            if (has_protected_form(doc_.strings, sym) && !inserted_during.contains(sym)) present_at_start.insert(sym);
+        }
+        for (Sym sym : log.inserted) {
+            if (has_protected_form(doc_.strings, sym) && sym != marker && !present_at_start.contains(sym)) {
+                inserted_here.push(doc_, index_, sym);
+            }
+            inserted_during.insert(sym);
+        }
+        log.clear();
+    };
+    auto pick = [&]() -> Sym {
+        std::optional<VictimHeap::Entry> lasting = order.top(doc_, index_);
+        while (lasting && whitelisted.contains(lasting->sym)) {
+            held.push_back(*lasting);
+            order.pop(doc_);
+            lasting = order.top(doc_, index_);
+        }
+        std::optional<VictimHeap::Entry> local = inserted_here.top(doc_, index_);
+        while (local && (whitelisted.contains(local->sym) || present_at_start.contains(local->sym))) {
+            inserted_here.pop(doc_);
+            local = inserted_here.top(doc_, index_);
+        }
+        if (local && (!lasting || VictimHeap::before(*local, *lasting, doc_.strings))) {
+            inserted_here.pop(doc_);
+            return local->sym;
+        }
+        if (!lasting) return kNoSym;
+        order.pop(doc_);
+        return lasting->sym;
+    };
+
     for (const std::string& token : tokens) {
         if (doc_.model.vocab.contains(doc_.strings.find(token))) continue;
-        touched.clear();
-        add_token(token, &touched);
+        add_token(token);
+        note_changes();
         ++report.tokens_added;
-        if (victims) victims->update(touched);
         if (vocab_size() <= report.initial_vocab_size) continue;
-        if (!victims) victims.emplace(doc_, index(), protect);
-        Sym victim = victims->pick();
+        Sym victim = pick();
         if (victim == kNoSym) continue;
-        touched.clear();
-        remove_token(doc_.strings.view(victim), &touched);
+        remove_token(doc_.strings.view(victim));
+        note_changes();
         ++report.tokens_removed;
-        victims->update(touched);
     }
+    change_log_ = nullptr;
+    for (const VictimHeap::Entry& entry : held) order.push(doc_, index_, entry.sym);
     report.final_vocab_size = vocab_size();
     return report;
 }
@@ -168,7 +138,7 @@ Result<SyncReport> Editor::sync_single_chars(const std::string& source_path, uin
             ++processed;  // an earlier cascade took it
             continue;
         }
-        RemovalResult removal = remove_token(doc_.strings.view(sym), nullptr);
+        RemovalResult removal = remove_token(doc_.strings.view(sym));
         report.total_tokens_removed += removal.removed_tokens.size();
         report.total_merges_removed += removal.removed_merges.size();
         ++processed;

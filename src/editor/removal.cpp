@@ -6,7 +6,7 @@
 
 namespace lexmill {
 
-RemovalResult Editor::remove_token(std::string_view token, Touched* touched) {
+RemovalResult Editor::remove_token(std::string_view token) {
     RemovalResult result;
     result.root_token = token;
     Sym root = doc_.strings.find(token);
@@ -44,7 +44,7 @@ RemovalResult Editor::remove_token(std::string_view token, Touched* touched) {
         const Merge& m = merges[e];
         result.removed_merges.emplace_back(doc_.strings.view(m.left), doc_.strings.view(m.right));
         merges.remove(e);
-        if (touched) touched->push_back(idx.result(e));
+        changes_.results.push_back(idx.result(e));
     }
     Vocab& vocab = doc_.model.vocab;
     result.removed_tokens.reserve(marked_order.size());
@@ -54,18 +54,18 @@ RemovalResult Editor::remove_token(std::string_view token, Touched* touched) {
             release_id(vocab.id(t));
             vocab.erase(t);
             vocab_changed();
+            changes_.removed.push_back(t);
         }
     }
     compact_merges();
+    settle_changes();
     return result;
 }
-
-RemovalResult Editor::remove_token(std::string_view token) { return remove_token(token, nullptr); }
 
 std::vector<RemovalResult> Editor::remove_tokens(const std::vector<std::string>& tokens) {
     std::vector<RemovalResult> results;
     for (const std::string& token : tokens) {
-        if (doc_.model.vocab.contains(doc_.strings.find(token))) results.push_back(remove_token(token, nullptr));
+        if (doc_.model.vocab.contains(doc_.strings.find(token))) results.push_back(remove_token(token));
     }
     return results;
 }

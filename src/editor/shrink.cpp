@@ -51,7 +51,7 @@ ShrinkResult Editor::shrink(uint64_t count, uint32_t min_id) {
     result.initial_merges_count = merges_count();
     for (Sym sym : candidates) {
         if (!doc_.model.vocab.contains(sym)) continue;  // taken by an earlier cascade
-        RemovalResult removal = remove_token(doc_.strings.view(sym), nullptr);
+        RemovalResult removal = remove_token(doc_.strings.view(sym));
         ++result.tokens_removed_count;
         result.total_tokens_removed += removal.removed_tokens.size();
         result.total_merges_removed += removal.removed_merges.size();

@@ -46,8 +46,12 @@ uint64_t Editor::remove_invalid_merges() {
     check_merges(doc_, index_, [&](uint32_t e, uint64_t, bool valid) {
         if (!valid) invalid.push_back(e);
     });
-    for (uint32_t e : invalid) doc_.model.merges.remove(e);
+    for (uint32_t e : invalid) {
+        doc_.model.merges.remove(e);
+        if (index_.built()) changes_.results.push_back(index_.result(e));
+    }
     compact_merges();
+    settle_changes();
     return invalid.size();
 }
 

@@ -194,6 +194,8 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     }
     vocab_changed();
     index_.rebuild(doc_);
+    victims_.reset();
+    changes_.clear();
 
     ValidationResult validation = validate_merges();
     if (validation.invalid_count > 0) {
