@@ -21,9 +21,14 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
         copy.emplace(text);
         padded = *copy;
     }
-    // Sized for the common case so that the string table rarely regrows:
-    // tokenizer files hold roughly one distinct string per hundred bytes.
-    doc.strings.reserve(std::min<size_t>(text.size() / 96, size_t{1} << 21));
+    // Sized for the common case so that the tables rarely regrow: tokenizer
+    // files hold roughly one token per hundred bytes and one merge per fifty.
+    // Reserved capacity that goes unused is never touched, so it costs
+    // address space, not memory.
+    const size_t tokens = std::min<size_t>(text.size() / 96, size_t{1} << 21);
+    doc.strings.reserve(tokens);
+    doc.model.vocab.reserve(tokens);
+    doc.model.merges.reserve(std::min<size_t>(text.size() / 48, size_t{1} << 22));
     simdjson::ondemand::parser parser;
     simdjson::ondemand::document json;
     if (parser.iterate(padded).get(json)) return false;

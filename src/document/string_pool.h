@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "document/large_table_allocator.h"
+
 namespace lexmill {
 
 using Sym = uint32_t;
@@ -63,7 +65,7 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* block_cursor_ = nullptr;
     size_t block_left_ = 0;
-    std::vector<Slot> slots_;
+    std::vector<Slot, LargeTableAllocator<Slot>> slots_;
 };
 
 // Number of Unicode scalar values in valid UTF-8 text.
