@@ -148,6 +148,19 @@ bool SimdInput::value_from(od::value value, JsonValue& out, size_t depth) {
     }
 }
 
+bool SimdInput::read_pair(std::string_view& left, std::string_view& right) {
+    if (stack_.size() + 1 > kMaxDepth) return false;
+    od::array array;
+    if (current_.get_array().get(array)) return false;
+    size_t count = 0;
+    for (auto element : array) {
+        std::string_view text;
+        if (count == 2 || element.get_string().get(text)) return false;
+        (count++ == 0 ? left : right) = text;
+    }
+    return count == 2;
+}
+
 bool SimdInput::begin_object() {
     if (stack_.size() + 1 > kMaxDepth) return false;
     Frame& frame = stack_.emplace_back();

@@ -31,6 +31,8 @@ public:
     bool read_f64(double& out);
     bool read_value(JsonValue& out);
     bool skip_value();
+    // A merge: an array of exactly two strings. False for anything else.
+    bool read_pair(std::string_view& left, std::string_view& right);
 
     bool begin_object();
     JsonStep next_key(std::string_view& key);

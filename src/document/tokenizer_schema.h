@@ -201,6 +201,15 @@ bool read_merges(In& in, Tokenizer& doc) {
         JsonStep step = in.next_element();
         if (step == JsonStep::error) return false;
         if (step == JsonStep::done) break;
+        if constexpr (requires(std::string_view text) { in.read_pair(text, text); }) {
+            // The input reads the common form in one step and declines the rest.
+            std::string_view left, right;
+            if (!in.read_pair(left, right)) return false;
+            parts.add(left);
+            parts.add(right);
+            if (parts.full()) flush();
+            continue;
+        }
         if (in.peek() != JsonToken::array) return in.invalid_type("a sequence");
         if (!in.begin_array()) return false;
         size_t count = 0;
