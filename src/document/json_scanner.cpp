@@ -1,5 +1,7 @@
 #include "document/json_scanner.h"
 
+#include <simdjson.h>
+
 #include <charconv>
 #include <cstring>
 
@@ -27,6 +29,7 @@ enum class JsonScanner::Fault {
     trailing_characters,
     unexpected_end_of_hex_escape,
     recursion_limit,
+    invalid_code_point,
 };
 
 struct JsonScanner::Number {
@@ -59,6 +62,7 @@ const char* fault_text(int fault) {
         "trailing characters",
         "unexpected end of hex escape",
         "recursion limit exceeded",
+        "invalid unicode code point",
     };
     return texts[fault];
 }
@@ -102,7 +106,7 @@ uint32_t decode_utf8(std::string_view s, size_t& i) {
 
 // The string as a debugging literal: quoted, with quotes, backslashes and
 // control characters escaped, so that messages stay on one readable line.
-std::string quoted(std::string_view s) {
+std::string debug_literal(std::string_view s) {
     std::string out = "\"";
     for (size_t i = 0; i < s.size();) {
         size_t start = i;
@@ -351,6 +355,9 @@ bool JsonScanner::scan_string(std::string* out) {
             ++index_;
         }
         if (index_ == text_.size()) return fail(Fault::eof_string);
+        // Bytes outside strings are ASCII or a syntax fault, so checking the
+        // strings' runs makes every accepted text valid UTF-8.
+        if (!simdjson::validate_utf8(text_.data() + run, index_ - run)) return fail(Fault::invalid_code_point);
         char c = text_[index_];
         if (out) out->append(text_.substr(run, index_ - run));
         ++index_;
@@ -605,7 +612,7 @@ bool JsonScanner::invalid_type(std::string_view expected) {
             ++index_;
             std::string text;
             if (!scan_string(&text)) return false;
-            found = "string " + quoted(text);
+            found = "string " + debug_literal(text);
             break;
         }
         case '[': found = "sequence"; break;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
+#include <random>
 
 namespace lexmill {
 
@@ -10,14 +10,34 @@ namespace {
 
 constexpr size_t kBlockSize = 1 << 16;
 
-uint64_t hash_text(std::string_view text) {
-    // libstdc++ hashes string views with 64-bit murmur; mix once more so the
-    // low bits used for the slot index are well spread.
-    uint64_t h = std::hash<std::string_view>{}(text);
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
+// Seeded per process, so that no file can be crafted to make every token
+// collide and lookups quadratic.
+const uint64_t kSeed = [] {
+    std::random_device entropy;
+    return uint64_t{entropy()} << 32 ^ entropy();
+}();
+
+uint64_t mix(uint64_t h) {
+    h ^= h >> 32;
+    h *= 0xd6e8feb86659fd93ULL;
+    h ^= h >> 32;
     return h;
+}
+
+uint64_t hash_text(std::string_view text) {
+    uint64_t h = kSeed ^ (text.size() * 0x9E3779B97F4A7C15ULL);
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        h = mix(h ^ word) * 0x9E3779B97F4A7C15ULL;
+    }
+    if (i < text.size()) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, text.size() - i);
+        h = mix(h ^ word) * 0x9E3779B97F4A7C15ULL;
+    }
+    return mix(h);
 }
 
 }  // namespace

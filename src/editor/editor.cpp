@@ -73,11 +73,16 @@ Result<Editor> Editor::from_json(std::string_view text) {
 
 Result<Editor> Editor::load_tokenizer_file(const std::string& path) {
     std::optional<FileText> file = FileText::read(path);
-    if (!file || !simdjson::validate_utf8(file->text().data(), file->text().size())) {
-        return Error{ErrorKind::load, "Failed to read: " + path};
-    }
+    if (!file) return Error{ErrorKind::load, "Failed to read: " + path};
     Result<Tokenizer> doc = parse_tokenizer_json(file->text(), file->readable());
-    if (!doc) return Error{ErrorKind::load, "Failed to parse tokenizer.json"};
+    if (!doc) {
+        // Reading accepts only valid UTF-8, so the encoding needs checking
+        // only to tell which failure it was.
+        if (!simdjson::validate_utf8(file->text().data(), file->text().size())) {
+            return Error{ErrorKind::load, "Failed to read: " + path};
+        }
+        return Error{ErrorKind::load, "Failed to parse tokenizer.json"};
+    }
     if (doc->model.type != "BPE") return Error{ErrorKind::load, kOnlyBpe};
     return from_tokenizer(std::move(*doc));
 }
