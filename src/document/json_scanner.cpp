@@ -240,13 +240,13 @@ bool JsonScanner::scan_number(Number& out, bool convert) {
         uint64_t value = 0;
         auto r = std::from_chars(text_.data() + digits, text_.data() + integer_end, value);
         if (r.ec == std::errc()) {
-            if (!negative) {
+            if (!negative || value == 0) {
                 out.kind = Number::unsigned_integer;
                 out.u = value;
                 return true;
             }
-            // A negative literal is signed, -0 included; below the signed range
-            // it is a float.
+            // A negative literal is signed, below the signed range a float;
+            // -0 is 0, which writes and reads back as the unsigned 0.
             if (value <= uint64_t{1} << 63) {
                 out.kind = Number::signed_integer;
                 out.i = static_cast<int64_t>(0 - value);
@@ -566,10 +566,6 @@ bool JsonScanner::read_u32(uint32_t& out) {
             out = static_cast<uint32_t>(n.u);
             return true;
         case Number::signed_integer:
-            if (n.i == 0) {  // -0
-                out = 0;
-                return true;
-            }
             return fail_message("invalid value: integer `" + std::to_string(n.i) + "`, expected u32", index_);
         case Number::floating: {
             std::string text = "invalid type: floating point `";

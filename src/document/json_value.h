@@ -23,7 +23,7 @@ struct JsonValue {
     // number literal is a double.
     using Storage = std::variant<std::nullptr_t, bool, uint64_t, int64_t, double,
                                  std::string, JsonArray, JsonObject>;
-    Storage data = nullptr;
+    Storage data;
 
     bool is_null() const { return std::holds_alternative<std::nullptr_t>(data); }
     const std::string* as_string() const { return std::get_if<std::string>(&data); }

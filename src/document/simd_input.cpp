@@ -1,5 +1,7 @@
 #include "document/simd_input.h"
 
+#include <algorithm>
+
 namespace lexmill {
 
 namespace od = simdjson::ondemand;
@@ -24,10 +26,13 @@ JsonToken token_of(simdjson::simdjson_result<od::json_type> type) {
 }
 
 // Reads a number into the kind the exact scanner would give it: integer
-// literals unsigned, or signed when written with a minus sign (-0 too),
-// everything else a double. False for what the scanner must judge itself.
+// literals unsigned, or signed when negative (-0 is 0, unsigned), everything
+// else a double. False for what the scanner must judge itself.
 bool read_number(od::value& value, JsonValue& out) {
     std::string_view raw = value.raw_json_token();
+    // simdjson 3.0.1 reads a number of more than 19 digits as 0 (or worse):
+    // such numbers are the scanner's.
+    if (std::count_if(raw.begin(), raw.end(), [](char c) { return c >= '0' && c <= '9'; }) > 19) return false;
     od::number number;
     if (value.get_number().get(number)) return false;
     switch (number.get_number_type()) {
@@ -37,7 +42,7 @@ bool read_number(od::value& value, JsonValue& out) {
             if (i < 0) {
                 out.data = i;
             } else if (i == 0 && !raw.empty() && raw.front() == '-') {
-                out.data = int64_t{0};
+                out.data = uint64_t{0};
             } else {
                 out.data = static_cast<uint64_t>(i);
             }

@@ -52,7 +52,8 @@ namespace {
 
 uint64_t head_of(std::string_view text) {
     uint64_t head = 0;
-    std::memcpy(&head, text.data(), std::min<size_t>(text.size(), sizeof head));
+    // The empty string may have no storage at all, and memcpy takes no null.
+    if (!text.empty()) std::memcpy(&head, text.data(), std::min<size_t>(text.size(), sizeof head));
     return head;
 }
 
@@ -122,6 +123,9 @@ Sym StringPool::intern_hashed(std::string_view text, uint64_t hash, uint64_t hea
 }
 
 const char* StringPool::store(std::string_view text) {
+    // Every string gets an address, the empty one too, so no caller ever
+    // copies from a null pointer.
+    if (text.empty()) return "";
     if (text.size() > kBlockSize / 4) {
         // Large strings get a block of their own so the shared block is not wasted.
         blocks_.push_back(std::make_unique<char[]>(text.size() + 1));

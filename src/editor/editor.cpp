@@ -46,8 +46,6 @@ void Editor::rebuild_used_ids() {
         if (!id) continue;
         if (const uint64_t* value = std::get_if<uint64_t>(&id->data); value && *value <= 0xFFFFFFFFu) {
             added_ids_.insert(static_cast<uint32_t>(*value));
-        } else if (const int64_t* zero = std::get_if<int64_t>(&id->data); zero && *zero == 0) {
-            added_ids_.insert(0);  // written -0
         }
     }
     added_ids_.for_each([&](uint32_t id) { used_ids_.insert(id); });

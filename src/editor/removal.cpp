@@ -9,6 +9,9 @@ namespace lexmill {
 RemovalResult Editor::remove_token(std::string_view token) {
     RemovalResult result;
     result.root_token = token;
+    // Built first: building the index interns every merge's result, so a
+    // string that only merges produce is known to the pool from then on.
+    MergeIndex& idx = index();
     Sym root = doc_.strings.find(token);
     if (root == kNoSym) {
         // Never seen: no merge can mention it and it is no vocabulary key.
@@ -16,7 +19,6 @@ RemovalResult Editor::remove_token(std::string_view token) {
         return result;
     }
 
-    MergeIndex& idx = index();
     MergeList& merges = doc_.model.merges;
     // Merges stay live in the list until the cascade is done, so the indexes
     // answer for the state at the start of the call, as the cascade's
