@@ -123,6 +123,16 @@ class TestHugeToken:
         self.check(editor, huge, tmp_path)
 
 
+def test_character_chain_beyond_memory_is_refused_unchanged(lexmill):
+    # A chain stores every prefix: 4 million characters need 8 TB.
+    editor = lexmill.Lexmill.from_json(tokenizer_json({"a": 0}))
+    before = editor.to_json()
+    with pytest.raises(MemoryError):
+        editor.add_token("q" * 4_000_000)
+    assert editor.to_json() == before
+    assert editor.add_token("qq").method == "char_chain"
+
+
 class TestMillionTokens:
     COUNT = 1_000_000
 

@@ -2,7 +2,10 @@
 // Existence of a merge is answered from the producers of its result, so each
 // candidate merge costs a hash lookup, not a pass over the merge list.
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <new>
 
 #include "editor/editor.h"
 
@@ -73,6 +76,21 @@ void Editor::append_merge(Sym left, Sym right, std::vector<MergeText>& added) {
 
 void Editor::build_char_chain(std::string_view text, std::vector<MergeText>& added) {
     if (text.empty()) return;
+    // Every partial string of the chain is stored, which for a long text is
+    // quadratic in its length: a chain that could not fit in this machine's
+    // memory is refused as out of memory before anything changes, instead of
+    // growing until the system kills the process.
+    uint64_t chain_bytes = 0;
+    for (size_t end = next_char_end(text, 0);; end = next_char_end(text, end)) {
+        chain_bytes += end;
+        if (end >= text.size()) break;
+    }
+    static const uint64_t memory = [] {
+        long pages = ::sysconf(_SC_PHYS_PAGES), page = ::sysconf(_SC_PAGE_SIZE);
+        return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : uint64_t{1} << 36;
+    }();
+    if (chain_bytes > memory) throw std::bad_alloc();
+
     size_t end = next_char_end(text, 0);
     Sym current = doc_.strings.intern(text.substr(0, end));
     ensure_token(current);
