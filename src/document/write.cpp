@@ -162,13 +162,20 @@ size_t estimate(const JsonValue& value, int level) {
         value.data);
 }
 
-// The output string written through a cursor: it is sized ahead to the
-// estimated length of the whole text, grown when a piece needs more room than
-// is left, and cut to what was written at the end.
+// The output written through a cursor. Into a string, it is sized ahead to
+// the estimated length of the whole text, grown when a piece needs more room
+// than is left, and cut to what was written at the end. Into a sink, a buffer
+// is handed over whenever it is full and then reused.
 class Output {
 public:
     Output(std::string& text, size_t estimate) : text_(text) {
         text_.resize(estimate);
+        cursor_ = text_.data();
+        end_ = cursor_ + text_.size();
+    }
+
+    Output(std::string& buffer, const std::function<bool(std::string_view)>& sink) : text_(buffer), sink_(&sink) {
+        text_.resize(kChunk);
         cursor_ = text_.data();
         end_ = cursor_ + text_.size();
     }
@@ -186,7 +193,12 @@ public:
     }
     void put(std::string_view text) { advance(copy(room(text.size()), text)); }
 
-    void finish() { text_.resize(cursor_ - text_.data()); }
+    // False when the sink refused a piece.
+    bool finish() {
+        if (sink_) return flush();
+        text_.resize(cursor_ - text_.data());
+        return true;
+    }
 
     static char* copy(char* to, std::string_view text) {
         std::memcpy(to, text.data(), text.size());
@@ -194,7 +206,21 @@ public:
     }
 
 private:
+    static constexpr size_t kChunk = size_t{1} << 20;
+
+    bool flush() {
+        const size_t used = cursor_ - text_.data();
+        cursor_ = text_.data();
+        if (failed_ || used == 0) return !failed_;
+        failed_ = !(*sink_)(std::string_view(text_.data(), used));
+        return !failed_;
+    }
+
     void grow(size_t n) {
+        if (sink_) {
+            flush();  // after a refusal the rest is written over and dropped
+            if (text_.size() >= n) return;
+        }
         const size_t used = cursor_ - text_.data();
         text_.resize(std::max(used + n, 2 * text_.size()));
         cursor_ = text_.data() + used;
@@ -202,6 +228,8 @@ private:
     }
 
     std::string& text_;
+    const std::function<bool(std::string_view)>* sink_ = nullptr;
+    bool failed_ = false;
     char* cursor_;
     char* end_;
 };
@@ -460,22 +488,37 @@ size_t estimate(const Tokenizer& doc, std::span<const Sym> vocab_order) {
     return n + n / 64;
 }
 
-}  // namespace
-
-std::string write_tokenizer_json(const Tokenizer& doc, Layout layout,
-                                 std::span<const Sym> vocab_order) {
-    const bool sorted = layout == Layout::sorted;
-    if (!sorted) vocab_order = doc.model.vocab.sorted(doc.strings);
-    std::string text;
-    Output out(text, estimate(doc, vocab_order));
+void write_document(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order, Output& out) {
     Writer writer(doc, vocab_order, out);
-    if (sorted) {
+    if (layout == Layout::sorted) {
         writer.document(kTopSorted, kModelSorted);
     } else {
         writer.document(kTopDeclared, kModelDeclared);
     }
+}
+
+std::span<const Sym> order_for(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order) {
+    return layout == Layout::sorted ? vocab_order : std::span<const Sym>(doc.model.vocab.sorted(doc.strings));
+}
+
+}  // namespace
+
+std::string write_tokenizer_json(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order) {
+    vocab_order = order_for(doc, layout, vocab_order);
+    std::string text;
+    Output out(text, estimate(doc, vocab_order));
+    write_document(doc, layout, vocab_order, out);
     out.finish();
     return text;
+}
+
+bool write_tokenizer_json(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order,
+                          const std::function<bool(std::string_view)>& sink) {
+    vocab_order = order_for(doc, layout, vocab_order);
+    std::string buffer;
+    Output out(buffer, sink);
+    write_document(doc, layout, vocab_order, out);
+    return out.finish();
 }
 
 }  // namespace lexmill

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "document/tokenizer.h"
 
@@ -20,6 +22,12 @@ enum class Layout {
 // the vocabulary tokens for the sorted layout and is ignored otherwise.
 std::string write_tokenizer_json(const Tokenizer& doc, Layout layout,
                                  std::span<const Sym> vocab_order = {});
+
+// The same text handed to `sink` piece by piece, in order, through a buffer
+// of a megabyte, so that the whole text is never held at once. Stops when the
+// sink returns false, and then returns false itself.
+bool write_tokenizer_json(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order,
+                          const std::function<bool(std::string_view)>& sink);
 
 // Appends the shortest decimal text that reads back as `value`, in the
 // notation the writer uses for floats (1.0, 0.001, 1e-7, 1.5e16; null when

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
 
 namespace lexmill {
 
@@ -104,36 +105,48 @@ FileText::FileText(FileText&& other) noexcept
 
 FileText::~FileText() = default;
 
-bool replace_file(const std::string& requested_path, std::string_view bytes) {
+FileReplacement::~FileReplacement() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+bool FileReplacement::open(const std::string& requested_path) {
     if (requested_path.empty() || requested_path.find('\0') != std::string::npos) return false;
-    const std::string path = resolve_link(requested_path);
+    path_ = resolve_link(requested_path);
 
     struct stat existing;
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) return false;
+    exists_ = ::stat(path_.c_str(), &existing) == 0;
+    if (exists_ && !S_ISREG(existing.st_mode)) return false;
+    mode_ = existing.st_mode & 07777;
 
     // The temporary file must live in the target's directory for the final
     // rename to be atomic; a short name of its own keeps it within NAME_MAX.
-    size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    size_t slash = path_.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
     std::random_device entropy;
-    std::string temp;
-    int raw = -1;
-    for (int attempt = 0; attempt < 16 && raw < 0; ++attempt) {
-        temp = directory + ".lexmill-" + std::to_string(entropy()) + ".tmp";
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string temp = directory + ".lexmill-" + std::to_string(entropy()) + ".tmp";
         // Mode 0666 lets the umask decide, as for any newly created file.
-        raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (raw < 0 && errno != EEXIST) return false;
+        fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ >= 0) {
+            temp_ = std::move(temp);
+            return true;
+        }
+        if (errno != EEXIST) return false;
     }
-    if (raw < 0) return false;
-    FileDescriptor fd(raw);
+    return false;
+}
 
-    bool ok = write_all(fd.get(), bytes);
-    if (ok && exists) ok = ::fchmod(fd.get(), existing.st_mode & 07777) == 0;
-    ok = fd.close() && ok;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+bool FileReplacement::write(std::string_view bytes) { return fd_ >= 0 && write_all(fd_, bytes); }
+
+bool FileReplacement::commit() {
+    if (fd_ < 0) return false;
+    bool ok = !exists_ || ::fchmod(fd_, mode_) == 0;
+    int fd = std::exchange(fd_, -1);
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp_.c_str(), path_.c_str()) != 0) return false;
+    temp_.clear();  // in place: nothing left to remove
+    return true;
 }
 
 }  // namespace lexmill

@@ -32,10 +32,31 @@ private:
     std::unique_ptr<char[]> bytes_;
 };
 
-// Writes `bytes` to a new file beside `path` and renames it over `path`, so
-// that a failure at any point leaves an existing file exactly as it was.
+// A file written whole beside `path` and renamed over it only when complete,
+// so that a failure at any point leaves an existing file exactly as it was.
 // A file that is replaced keeps its permission bits; a symbolic link is
-// followed and the file it names is replaced. False on any failure.
-bool replace_file(const std::string& path, std::string_view bytes);
+// followed and the file it names is replaced. Unless committed, the new file
+// is removed when the object goes.
+class FileReplacement {
+public:
+    FileReplacement() = default;
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+    ~FileReplacement();
+
+    // Creates the temporary file; false when it cannot be (or `path` names
+    // something that is not a regular file).
+    bool open(const std::string& path);
+    bool write(std::string_view bytes);
+    // Puts the written file in place of `path`.
+    bool commit();
+
+private:
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+    bool exists_ = false;
+    unsigned mode_ = 0;
+};
 
 }  // namespace lexmill
