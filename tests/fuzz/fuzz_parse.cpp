@@ -8,10 +8,7 @@
 
 #include <simdjson.h>
 
-#include "document/json_scanner.h"
 #include "document/parse.h"
-#include "document/simd_input.h"
-#include "document/tokenizer_schema.h"
 #include "fuzz_support.h"
 
 using namespace fuzz;
@@ -39,22 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Files that are not UTF-8 are refused before parsing.
     if (!simdjson::validate_utf8(text.data(), text.size())) return 0;
 
-    Tokenizer fast_doc;
-    bool fast = false;
-    {
-        simdjson::padded_string padded(text);
-        simdjson::ondemand::parser parser;
-        simdjson::ondemand::document json;
-        if (!parser.iterate(padded).get(json)) {
-            SimdInput input(json);
-            fast = schema::read_tokenizer(input, fast_doc);
-        }
-    }
-    Tokenizer exact_doc;
-    JsonScanner scanner(text);
-    bool exact = schema::read_tokenizer(scanner, exact_doc);
-    FUZZ_CHECK(!fast || exact, "fast path accepts what the scanner refuses: " + scanner.error());
-    FUZZ_CHECK(!fast || same_document(fast_doc, exact_doc), "fast path and scanner read different documents");
+    lexmill::testing::TwoReadings read = lexmill::testing::read_with_both(text);
+    const bool fast = read.fast, exact = read.exact;
+    FUZZ_CHECK(!fast || exact, "fast path accepts what the scanner refuses: " + read.exact_error);
+    FUZZ_CHECK(!fast || same_document(read.fast_doc, read.exact_doc), "fast path and scanner read different documents");
 
     Result<Tokenizer> doc = parse_tokenizer_json(text);
     FUZZ_CHECK(bool(doc) == exact, "parse_tokenizer_json disagrees with the scanner");
@@ -65,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(editor.error().message == doc.error().message, "from_json changes the parser's message");
         return 0;
     }
-    FUZZ_CHECK(same_document(*doc, exact_doc), "parse_tokenizer_json reads another document than the scanner");
+    FUZZ_CHECK(same_document(*doc, read.exact_doc), "parse_tokenizer_json reads another document than the scanner");
     FUZZ_CHECK(bool(editor) == (doc->model.type == "BPE"), "from_json BPE check is wrong");
     check_round_trip(*doc);
     if (editor) {

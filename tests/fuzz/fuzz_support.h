@@ -6,7 +6,6 @@
 #include <simdjson.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "../cpp/two_readers.h"
 #include "document/tokenizer.h"
 #include "document/write.h"
 #include "editor/editor.h"
@@ -24,6 +24,9 @@
 namespace fuzz {
 
 using namespace lexmill;
+using lexmill::testing::merges_of;
+using lexmill::testing::same_document;
+using lexmill::testing::vocab_of;
 
 // A failed check: print what and where, then abort so that the fuzzer keeps
 // the input as a crash reproducer.
@@ -195,33 +198,6 @@ inline std::string document_text(const DocumentShape& shape) {
 }
 
 // --- Comparing documents -------------------------------------------------
-
-inline std::map<std::string_view, uint32_t> vocab_of(const Tokenizer& doc) {
-    std::map<std::string_view, uint32_t> out;
-    for (Sym s : doc.model.vocab.members()) out.emplace(doc.strings.view(s), doc.model.vocab.id(s));
-    return out;
-}
-
-inline std::vector<std::pair<std::string_view, std::string_view>> merges_of(const Tokenizer& doc) {
-    std::vector<std::pair<std::string_view, std::string_view>> out;
-    doc.model.merges.for_each(
-        [&](uint32_t, const Merge& m) { out.emplace_back(doc.strings.view(m.left), doc.strings.view(m.right)); });
-    return out;
-}
-
-inline bool same_document(const Tokenizer& a, const Tokenizer& b) {
-    const Model& m = a.model;
-    const Model& n = b.model;
-    return a.version == b.version && a.truncation == b.truncation && a.padding == b.padding &&
-           a.added_tokens == b.added_tokens && a.normalizer == b.normalizer && a.pre_tokenizer == b.pre_tokenizer &&
-           a.post_processor == b.post_processor && a.decoder == b.decoder && m.type == n.type &&
-           m.dropout.has_value() == n.dropout.has_value() &&
-           (!m.dropout || std::bit_cast<uint64_t>(*m.dropout) == std::bit_cast<uint64_t>(*n.dropout)) &&
-           m.unk_token == n.unk_token && m.continuing_subword_prefix == n.continuing_subword_prefix &&
-           m.end_of_word_suffix == n.end_of_word_suffix && m.fuse_unk == n.fuse_unk &&
-           m.byte_fallback == n.byte_fallback && m.ignore_merges == n.ignore_merges && vocab_of(a) == vocab_of(b) &&
-           merges_of(a) == merges_of(b);
-}
 
 // The vocabulary order of the sorted layout: ascending ID, equal IDs in
 // bytewise token order.
