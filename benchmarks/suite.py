@@ -326,7 +326,7 @@ def big_edit_operations(data):
         ("qwen3", "sync_single_chars from gemma3", sync(gemma)),
         ("gemma3", "validate_merges", lambda e: e.validate_merges().invalid_count),
         ("gemma3", "find_tokens_to_shrink(10000)", lambda e: [c[0] for c in e.find_tokens_to_shrink(10_000)]),
-        ("gemma3", "reindex_vocab (after shrink)", lambda e: (e.shrink(1000), e.reindex_vocab().ids_remapped)[1]),
+        ("gemma3", "shrink(1000), then reindex_vocab", lambda e: (e.shrink(1000), e.reindex_vocab().ids_remapped)[1]),
         ("gemma3", "get_stats", stats),
         ("gemma3", "merge_from qwen3 (default limit)", lambda e: e.merge_from(qwen).final_vocab_size),
         ("qwen3", "merge_from gemma3 (limit 400000)", lambda e: e.merge_from(gemma, 400_000).final_vocab_size),
