@@ -13,10 +13,4 @@ void MergeList::compact() {
     removed_count_ = 0;
 }
 
-void MergeList::clear() {
-    entries_.clear();
-    removed_.clear();
-    removed_count_ = 0;
-}
-
 }  // namespace lexmill

@@ -45,7 +45,6 @@ public:
 
     // Drops the removed entries; live entries are renumbered 0, 1, ... in order.
     void compact();
-    void clear();
     void reserve(size_t count) {
         entries_.reserve(count);
         removed_.reserve(count);

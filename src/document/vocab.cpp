@@ -41,12 +41,6 @@ bool Vocab::erase(Sym sym) {
     return true;
 }
 
-void Vocab::clear() {
-    for (Sym sym : members_) pos_[sym] = kAbsent;
-    members_.clear();
-    erased_ = true;
-}
-
 const std::vector<Sym>& Vocab::sorted(const StringPool& strings) const {
     if (!erased_ && inserted_.empty()) return sorted_;
     if (erased_) {

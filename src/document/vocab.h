@@ -23,7 +23,6 @@ public:
     void set(Sym sym, uint32_t id);
     // Removes the token; false when it was not there.
     bool erase(Sym sym);
-    void clear();
     void reserve(size_t count);
 
     // Every token, in no particular order.

@@ -83,17 +83,11 @@ std::vector<std::string> text_list_from_python(PyObject* value) {
 
 void name_argument_in_type_error(const char* name) {
     if (PyErr_Occurred() == nullptr) return;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef owned_type = PyRef::steal(type);
-    PyRef original = PyRef::steal(value);
-    PyRef owned_traceback = PyRef::steal(traceback);
+    PendingException pending = PendingException::take();
+    const PyRef& original = pending.value;
     // Exactly TypeError: subclasses carry meaning of their own and pass unchanged.
     if (!original || Py_TYPE(original.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
-        PyErr_Restore(owned_type.release(), original.release(), owned_traceback.release());
+        pending.restore();
         return;
     }
 
@@ -103,7 +97,7 @@ void name_argument_in_type_error(const char* name) {
     if (!replacement) {
         // Could not build the new message: the original is still the best report.
         PyErr_Clear();
-        PyErr_Restore(owned_type.release(), original.release(), owned_traceback.release());
+        pending.restore();
         return;
     }
     if (PyObject* cause = PyException_GetCause(original.get())) PyException_SetCause(replacement.get(), cause);

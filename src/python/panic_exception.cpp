@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "python/py_ref.h"
+#include "python/python_error.h"
 
 namespace lexmill::python {
 
@@ -31,15 +32,9 @@ PyObject* panic_exception_class() noexcept {
 void raise_panic(const char* message) noexcept {
     const char* text = message != nullptr && *message != '\0' ? message : kGenericMessage;
 
-    PyObject* pending_type = nullptr;
-    PyObject* pending_value = nullptr;
-    PyObject* pending_traceback = nullptr;
-    PyErr_Fetch(&pending_type, &pending_value, &pending_traceback);
-    PyErr_NormalizeException(&pending_type, &pending_value, &pending_traceback);
-    PyRef owned_pending_type = PyRef::steal(pending_type);
-    PyRef pending = PyRef::steal(pending_value);
-    PyRef owned_pending_traceback = PyRef::steal(pending_traceback);
-    if (pending && pending_traceback != nullptr) PyException_SetTraceback(pending.get(), pending_traceback);
+    PendingException taken = PendingException::take();
+    PyRef& pending = taken.value;
+    if (pending && taken.traceback) PyException_SetTraceback(pending.get(), taken.traceback.get());
 
     PyObject* panic_class = panic_exception_class();
     if (panic_class == nullptr) return;

@@ -28,4 +28,23 @@ inline void check_status(int status) {
     if (status < 0) throw_python_error();
 }
 
+// The exception in the error indicator, taken out of it and normalized, with
+// each part owned; all empty when none is set. restore() puts it back.
+struct PendingException {
+    PyRef type;
+    PyRef value;
+    PyRef traceback;
+
+    static PendingException take() {
+        PyObject* type = nullptr;
+        PyObject* value = nullptr;
+        PyObject* traceback = nullptr;
+        PyErr_Fetch(&type, &value, &traceback);
+        PyErr_NormalizeException(&type, &value, &traceback);
+        return {PyRef::steal(type), PyRef::steal(value), PyRef::steal(traceback)};
+    }
+
+    void restore() { PyErr_Restore(type.release(), value.release(), traceback.release()); }
+};
+
 }  // namespace lexmill::python
