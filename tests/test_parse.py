@@ -84,7 +84,6 @@ MODEL = '{"type":"BPE","vocab":{},"merges":[]}'
         ('{"version":"a\tb"}', "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 14"),
         ('{"x":tru}', "expected ident at line 1 column 9"),
         ('{"x":01}', "invalid number at line 1 column 7"),
-        ('{"x":[1e999]}', None),  # an unknown field is only checked for form
         ('{"normalizer":[1e999]}', "number out of range at line 1 column 20"),
         ('{"version":"1"', "EOF while parsing an object at line 1 column 14"),
         ('{"version":"1","added_tokens":[1,', "EOF while parsing a value at line 1 column 33"),
@@ -96,9 +95,39 @@ MODEL = '{"type":"BPE","vocab":{},"merges":[]}'
     ],
 )
 def test_fault_descriptions(lexmill, text, expected):
-    if expected is None:
-        expected = "missing field `version` at line 1 column 13"
     assert parse_error(lexmill, text) == expected
+
+
+@pytest.mark.parametrize(
+    "value, description, column",
+    [
+        # column: bytes into the value where the fault is reported
+        ('"\\udc00"', "lone leading surrogate in hex escape", 7),
+        ("[1e400]", "number out of range", 6),
+        ('{"a":[1,]}', "trailing comma", 9),
+    ],
+)
+@pytest.mark.parametrize(
+    "place",
+    [
+        {"unknown": "@"},
+        {"model_extra": {"unknown": "@"}},
+        {"unknown": {"deeper": [{"k": "@"}]}},
+        {"model_extra": {"unknown": {"deeper": ["@"]}}},
+    ],
+    ids=["top", "model", "top-nested", "model-nested"],
+)
+def test_unknown_members_are_checked_like_kept_ones(lexmill, tmp_path, place, value, description, column):
+    text = compact(tokenizer_dict(**place)).replace('"@"', value)
+    expected = f"{description} at line 1 column {text.index(value) + column}"
+    assert parse_error(lexmill, text) == expected
+    kept = compact(tokenizer_dict(normalizer="@")).replace('"@"', value)
+    assert parse_error(lexmill, kept) == f"{description} at line 1 column {kept.index(value) + column}"
+    path = tmp_path / "tokenizer.json"
+    path.write_text(text, encoding="utf-8")
+    with pytest.raises(OSError) as info:
+        lexmill.Lexmill(str(path))
+    assert str(info.value) == "Failed to load tokenizer: Failed to parse tokenizer.json"
 
 
 def nested(depth):

@@ -201,7 +201,7 @@ bool JsonScanner::parse_ident(std::string_view rest) {
     return true;
 }
 
-bool JsonScanner::scan_number(Number& out, bool convert) {
+bool JsonScanner::scan_number(Number& out) {
     const size_t start = index_;
     const bool negative = text_[index_] == '-';
     if (negative) ++index_;
@@ -233,7 +233,6 @@ bool JsonScanner::scan_number(Number& out, bool convert) {
         if (!is_digit(text_[index_++])) return fail(Fault::invalid_number);
         while (index_ < text_.size() && is_digit(text_[index_])) ++index_;
     }
-    if (!convert) return true;
 
     if (integer) {
         const size_t digits = start + negative;
@@ -304,8 +303,8 @@ bool JsonScanner::decode_hex(uint16_t& out) {
     return true;
 }
 
-// Precondition: the backslash is consumed. Without `out` the escape is only
-// checked for form, and unpaired surrogates pass.
+// Precondition: the backslash is consumed. Without `out` the escape is
+// checked all the same and only its decoding is dropped.
 bool JsonScanner::scan_escape(std::string* out) {
     if (index_ >= text_.size()) return fail(Fault::eof_string);
     char c = text_[index_++];
@@ -322,20 +321,19 @@ bool JsonScanner::scan_escape(std::string* out) {
         case 'u': {
             uint16_t n;
             if (!decode_hex(n)) return false;
-            if (!out) return true;
             if (n >= 0xDC00 && n <= 0xDFFF) return fail(Fault::lone_surrogate);
-            if (n < 0xD800 || n > 0xDBFF) {
-                append_utf8(*out, n);
-                return true;
+            uint32_t cp = n;
+            if (n >= 0xD800 && n <= 0xDBFF) {
+                for (char expected : {'\\', 'u'}) {
+                    if (index_ >= text_.size()) return fail(Fault::eof_string);
+                    if (text_[index_++] != expected) return fail(Fault::unexpected_end_of_hex_escape);
+                }
+                uint16_t low;
+                if (!decode_hex(low)) return false;
+                if (low < 0xDC00 || low > 0xDFFF) return fail(Fault::lone_surrogate);
+                cp = 0x10000 + ((uint32_t{n} - 0xD800) << 10 | (uint32_t{low} - 0xDC00));
             }
-            for (char expected : {'\\', 'u'}) {
-                if (index_ >= text_.size()) return fail(Fault::eof_string);
-                if (text_[index_++] != expected) return fail(Fault::unexpected_end_of_hex_escape);
-            }
-            uint16_t low;
-            if (!decode_hex(low)) return false;
-            if (low < 0xDC00 || low > 0xDFFF) return fail(Fault::lone_surrogate);
-            append_utf8(*out, 0x10000 + ((uint32_t{n} - 0xD800) << 10 | (uint32_t{low} - 0xDC00)));
+            if (out) append_utf8(*out, cp);
             return true;
         }
         default: return fail(Fault::invalid_escape);
@@ -515,7 +513,7 @@ bool JsonScanner::parse_any(JsonValue* out) {
         default:
             if (c == '-' || is_digit(static_cast<char>(c))) {
                 Number n;
-                if (!scan_number(n, out != nullptr)) return false;
+                if (!scan_number(n)) return false;
                 if (!out) return true;
                 switch (n.kind) {
                     case Number::unsigned_integer: out->data = n.u; break;
@@ -557,7 +555,7 @@ bool JsonScanner::read_text(std::string_view& out, std::string_view expected) {
 bool JsonScanner::read_u32(uint32_t& out) {
     if (peek() != JsonToken::number) return invalid_type("u32");
     Number n;
-    if (!scan_number(n, true)) return false;
+    if (!scan_number(n)) return false;
     switch (n.kind) {
         case Number::unsigned_integer:
             if (n.u > 0xFFFFFFFFu) {
@@ -579,7 +577,7 @@ bool JsonScanner::read_u32(uint32_t& out) {
 bool JsonScanner::read_f64(double& out) {
     if (peek() != JsonToken::number) return invalid_type("f64");
     Number n;
-    if (!scan_number(n, true)) return false;
+    if (!scan_number(n)) return false;
     switch (n.kind) {
         case Number::unsigned_integer: out = static_cast<double>(n.u); break;
         case Number::signed_integer: out = static_cast<double>(n.i); break;
@@ -616,7 +614,7 @@ bool JsonScanner::invalid_type(std::string_view expected) {
         default: {
             if (c != '-' && !is_digit(static_cast<char>(c))) return fail_peek(Fault::expected_value);
             Number n;
-            if (!scan_number(n, true)) return false;
+            if (!scan_number(n)) return false;
             if (n.kind == Number::unsigned_integer) {
                 found = "integer `" + std::to_string(n.u) + "`";
             } else if (n.kind == Number::signed_integer) {

@@ -34,7 +34,7 @@ public:
     bool read_u32(uint32_t& out);
     bool read_f64(double& out);
     bool read_value(JsonValue& out);
-    // Consumes a value that is only checked for being well-formed.
+    // Consumes a value, checked as fully as read_value checks one, and drops it.
     bool skip_value();
 
     bool begin_object();
@@ -67,7 +67,7 @@ private:
     bool fail_message(std::string message, size_t index);
 
     bool parse_ident(std::string_view rest);
-    bool scan_number(Number& out, bool convert);
+    bool scan_number(Number& out);
     bool scan_string(std::string* out);
     bool scan_escape(std::string* out);
     bool decode_hex(uint16_t& out);

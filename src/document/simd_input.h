@@ -30,6 +30,8 @@ public:
     bool read_u32(uint32_t& out);
     bool read_f64(double& out);
     bool read_value(JsonValue& out);
+    // Reads the value as read_value does, so that a dropped value is held to
+    // the same rules as a kept one, and discards it.
     bool skip_value();
     // A merge: an array of exactly two strings. False for anything else.
     bool read_pair(std::string_view& left, std::string_view& right);
