@@ -45,6 +45,12 @@ public:
 
     // Drops the removed entries; live entries are renumbered 0, 1, ... in order.
     void compact();
+    // Drops the entries from `count` on, all of them live (entries just
+    // appended by an edit that is being undone).
+    void truncate(size_t count) noexcept {
+        entries_.resize(count);
+        removed_.resize(count);
+    }
     void reserve(size_t count) {
         entries_.reserve(count);
         removed_.reserve(count);

@@ -144,6 +144,18 @@ const char* StringPool::store(std::string_view text) {
     return out;
 }
 
+void StringPool::roll_back(const Mark& mark) noexcept {
+    if (entries_.size() == mark.entries) return;
+    entries_.resize(mark.entries);
+    blocks_.resize(mark.blocks);
+    block_cursor_ = mark.cursor;
+    block_left_ = mark.left;
+    // Open addressing cannot simply drop slots from the middle of a probe
+    // chain: the table is refilled in place from the entries that remain.
+    std::fill(slots_.begin(), slots_.end(), Slot{0, 0, kNoSym});
+    grow_table();
+}
+
 // Refills the (emptied) slot table from the entries, which are read in order:
 // the texts lie in the blocks in that same order, so only the slot writes
 // jump around.

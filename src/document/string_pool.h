@@ -40,6 +40,18 @@ public:
 
     void reserve(size_t count);
 
+    // How far the pool had grown; roll_back() forgets every string interned
+    // since, for an edit that failed halfway and is being undone. Handles
+    // from the mark on must no longer be held anywhere.
+    struct Mark {
+        size_t entries;
+        size_t blocks;
+        char* cursor;
+        size_t left;
+    };
+    Mark mark() const { return {entries_.size(), blocks_.size(), block_cursor_, block_left_}; }
+    void roll_back(const Mark& mark) noexcept;
+
 private:
     struct Entry {
         const char* data;

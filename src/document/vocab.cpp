@@ -22,11 +22,23 @@ void Vocab::reserve(size_t count) {
 
 void Vocab::set(Sym sym, uint32_t id) {
     cover(sym);
+    if (pos_[sym] == kAbsent) {
+        // Everything that can fail comes first, so a failed insertion leaves
+        // the vocabulary as it was (an extra handle in inserted_ is ignored).
+        inserted_.push_back(sym);
+        members_.push_back(sym);
+        pos_[sym] = static_cast<uint32_t>(members_.size() - 1);
+    }
     ids_[sym] = id;
-    if (pos_[sym] != kAbsent) return;
-    pos_[sym] = static_cast<uint32_t>(members_.size());
-    members_.push_back(sym);
-    inserted_.push_back(sym);
+}
+
+void Vocab::forget_from(Sym first) noexcept {
+    std::erase_if(sorted_, [&](Sym sym) {
+        if (sym < first) return false;
+        in_sorted_[sym] = 0;
+        return true;
+    });
+    std::erase_if(inserted_, [&](Sym sym) { return sym >= first; });
 }
 
 bool Vocab::erase(Sym sym) {

@@ -24,6 +24,9 @@ public:
     // Removes the token; false when it was not there.
     bool erase(Sym sym);
     void reserve(size_t count);
+    // Drops every trace of handles from `first` on, none of which may be in
+    // the vocabulary, so that the string pool can hand them out again.
+    void forget_from(Sym first) noexcept;
 
     // Every token, in no particular order.
     const std::vector<Sym>& members() const { return members_; }
