@@ -21,45 +21,13 @@ Editor::Editor(Tokenizer doc) : doc_(std::move(doc)) {}
 Editor Editor::from_tokenizer(Tokenizer doc) {
     Editor editor(std::move(doc));
     editor.rebuild_used_ids();
+    editor.collect_registered();
     for (Sym sym : editor.doc_.model.vocab.members()) {
         editor.longest_token_ = std::max<size_t>(editor.longest_token_, editor.doc_.strings.view(sym).size());
     }
     // The merge indexes are built by the first operation that needs them, so
     // opening a file for queries costs one parse and nothing more.
     return editor;
-}
-
-void Editor::rebuild_used_ids() {
-    const Vocab& vocab = doc_.model.vocab;
-    used_ids_.clear();
-    shared_ids_.clear();
-    used_ids_.reserve(vocab.size());
-    for (Sym sym : vocab.members()) {
-        uint32_t id = vocab.id(sym);
-        // A second holder of an ID: tokens sharing IDs are counted, so that
-        // removing one of them keeps the ID reserved for the others.
-        if (!used_ids_.insert(id)) ++shared_ids_.try_emplace(id, 1).first->second;
-    }
-    added_ids_.clear();
-    for (const JsonValue& entry : doc_.added_tokens) {
-        const JsonValue* id = entry.find("id");
-        if (!id) continue;
-        if (const uint64_t* value = std::get_if<uint64_t>(&id->data); value && *value <= 0xFFFFFFFFu) {
-            added_ids_.insert(static_cast<uint32_t>(*value));
-        }
-    }
-    added_ids_.for_each([&](uint32_t id) { used_ids_.insert(id); });
-    // One above the largest, wrapping to 0 after 4294967295; 1 when nothing is used.
-    next_id_ = used_ids_.empty() ? 1 : used_ids_.max() + 1;
-}
-
-void Editor::release_id(uint32_t id) {
-    auto shared = shared_ids_.find(id);
-    if (shared != shared_ids_.end()) {
-        if (--shared->second == 1) shared_ids_.erase(shared);
-        return;  // another vocabulary token still has it
-    }
-    if (!added_ids_.contains(id)) used_ids_.erase(id);
 }
 
 Result<Editor> Editor::from_json(std::string_view text) {

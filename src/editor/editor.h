@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <queue>
 #include <string>
 #include <unordered_map>
 #include <string_view>
@@ -26,6 +27,9 @@ struct VocabEntry {
     std::string_view token;
     uint32_t id;
 };
+
+// IDs freed by the removals of an edit, handed out again lowest first.
+using FreeIds = std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<uint32_t>>;
 
 struct MergeView {
     std::string_view left;
@@ -60,9 +64,12 @@ public:
     ValidationResult validate_merges() const;
     uint64_t remove_invalid_merges();
 
-    // Addition.
-    AdditionResult add_token(std::string_view token);
-    std::vector<AdditionResult> add_tokens(const std::vector<std::string>& tokens);
+    // Addition. `chain` builds the merges the classic way (longest prefix,
+    // then character by character); `reachable` chains the pieces that the
+    // current merges already cut the token into, so that BPE produces it.
+    AdditionResult add_token(std::string_view token, AdditionMethod method = AdditionMethod::chain);
+    std::vector<AdditionResult> add_tokens(const std::vector<std::string>& tokens,
+                                           AdditionMethod method = AdditionMethod::chain);
     bool add_token_atomic(std::string_view token);
 
     // Removal.
@@ -77,9 +84,20 @@ public:
     // Fixed-size maintenance. Progress text goes to `progress`.
     using ProgressSink = std::function<void(std::string_view)>;
     KeepSizeReport add_tokens_keep_size(const std::vector<std::string>& tokens,
-                                        const std::optional<std::vector<std::string>>& whitelist);
+                                        const std::optional<std::vector<std::string>>& whitelist,
+                                        AdditionMethod method = AdditionMethod::chain);
     Result<SyncReport> sync_single_chars(const std::string& source_path, uint32_t min_id,
                                          const ProgressSink& progress);
+
+    // Added tokens. A reader such as the tokenizers library numbers an added
+    // token whose content is no vocabulary entry itself, from the number of
+    // vocabulary entries upward, whatever "id" the document gives it.
+    // pin_added_tokens() enters every such token into the vocabulary under
+    // its own "id", so that the reader keeps it; it returns how many it entered.
+    uint64_t pin_added_tokens();
+    // How many added-token entries such a reader would give another ID than
+    // the one written.
+    uint64_t added_tokens_read_differently() const;
 
     // Merging a source tokenizer into this one: merge_from opens the source
     // (errors of kind source_load), merge_tokenizer merges an open one
@@ -94,37 +112,74 @@ public:
 private:
     explicit Editor(Tokenizer doc);
 
-    // What the edit in progress did, for the removal order of keep-size
-    // additions: tokens inserted and removed, and the results of merges
+    // What the edit in progress did, for the lasting removal order of
+    // keep-size additions: tokens inserted, and the results of merges
     // appended or removed (their tokens may have gained or lost a producer).
     struct Changes {
         std::vector<Sym> inserted;
-        std::vector<Sym> removed;
         std::vector<Sym> results;
         void clear() {
             inserted.clear();
-            removed.clear();
             results.clear();
         }
+    };
+
+    // Everything an addition creates, so that one that fails halfway (out of
+    // memory, say) can be taken back whole: tokens with the IDs they took,
+    // and where the merge list, the string pool and the ID counter stood.
+    struct Journal {
+        StringPool::Mark strings;
+        size_t merge_entries;
+        uint32_t next_id;
+        size_t longest_token;
+        std::vector<std::pair<Sym, uint32_t>> inserted;
+    };
+
+    // The vocabulary tokens a removal cascade takes, and the merge entries it
+    // removes; computed before anything changes.
+    struct Cascade {
+        std::vector<Sym> marked;
+        std::vector<uint32_t> merges;
     };
 
     // Every vocabulary ID plus the "id" of every added-token entry that holds
     // an unsigned 32-bit integer; next_id_ one above the largest.
     void rebuild_used_ids();
-    // The ID of a removed token stays reserved while anything else holds it.
-    void release_id(uint32_t id);
+    // The contents of the added-token entries, as handles.
+    void collect_registered();
+    // The ID of a removed token stays reserved while anything else holds it;
+    // true when it became free.
+    bool release_id(uint32_t id);
     MergeIndex& index();
     uint32_t allocate_id();
+
+    // Addition, inside a journal: add_atomically() runs `add` and takes back
+    // everything it did when it throws; the Journal it returns lists what
+    // was inserted, for undo() or renumber().
+    Journal add_atomically(const std::function<void()>& add);
+    void undo(const Journal& journal) noexcept;
+    // Gives the tokens a journal inserted the lowest of `free_ids` instead of
+    // the IDs they took, and puts next_id_ back where it stood.
+    void renumber(const Journal& journal, FreeIds& free_ids) noexcept;
+    AdditionResult add_checked(std::string_view token, AdditionMethod method, Journal* journal = nullptr);
+    void add_with_chain(std::string_view token, AdditionResult& result);
+    void add_reachable(std::string_view token, AdditionResult& result);
     // Inserts `sym` with a new ID unless it is already in the vocabulary.
     void ensure_token(Sym sym);
     bool has_merge(Sym left, Sym right) const;
     void append_merge(Sym left, Sym right, std::vector<MergeText>& added);
     void build_char_chain(std::string_view text, std::vector<MergeText>& added);
-    // Hands the changes of the edit in progress to the removal order.
-    void settle_changes();
-    std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
-    // Drops removed merge entries once they outnumber the live ones.
+
+    // Removal: the cascade of `root` as the indexes stand, then its removal,
+    // which adds every ID that became free to `freed`. Merge entries are
+    // only marked removed; compact_merges() drops them once they pile up.
+    Cascade cascade_of(Sym root);
+    RemovalResult remove_cascade(std::string_view token, const Cascade& cascade, FreeIds* freed = nullptr);
     void compact_merges();
+
+    // Hands the changes of the edit in progress to the removal order.
+    void settle_changes() noexcept;
+    std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
 
     // The vocabulary sorted by ascending ID, equal IDs in bytewise token order.
     std::vector<Sym> vocab_in_id_order() const;
@@ -138,8 +193,8 @@ private:
     DenseIdSet used_ids_;
     uint32_t next_id_ = 1;
     Changes changes_;
-    // When set, settle_changes() also hands the changes to this log.
-    Changes* change_log_ = nullptr;
+    // Set while an addition runs: the journal it records into.
+    Journal* journal_ = nullptr;
     // Built by the first keep-size addition, then kept up to date.
     std::optional<VictimOrder> victims_;
     // IDs reserved by added-token entries, and IDs held by more than one
@@ -147,6 +202,9 @@ private:
     // between tokens; no edit creates such sharing).
     DenseIdSet added_ids_;
     std::unordered_map<uint32_t, uint32_t> shared_ids_;
+    // Handles of the contents of added-token entries: tokens that shrinking
+    // and keep-size additions never choose.
+    DenseIdSet registered_;
 
     // ID → bytewise-smallest token with that ID; built on the first lookup by
     // ID and dropped by any change of the vocabulary.

@@ -11,6 +11,12 @@ namespace lexmill {
 
 using MergeText = std::pair<std::string, std::string>;
 
+// How add_token builds the merges of a new token.
+enum class AdditionMethod {
+    chain,      // longest prefix, then character by character
+    reachable,  // the pieces the current merges cut the token into, chained
+};
+
 struct TokenizerStats {
     uint64_t vocab_size = 0;
     uint64_t merges_count = 0;
@@ -43,7 +49,8 @@ struct ValidationResult {
 struct AdditionResult {
     std::string token;
     bool added = false;
-    std::string method;  // "single_char", "longest_prefix", "char_chain" or "already_exists"
+    // "single_char", "longest_prefix", "char_chain", "reachable" or "already_exists"
+    std::string method;
     std::vector<MergeText> added_merges;
 };
 
@@ -78,6 +85,9 @@ struct ReindexResult {
     uint32_t new_max_id = 0;
     uint64_t ids_remapped = 0;
     uint64_t gaps_removed = 0;
+    // The entries that moved: old_ids[i] became new_ids[i].
+    std::vector<uint32_t> old_ids;
+    std::vector<uint32_t> new_ids;
 };
 
 struct MergeTokenizerResult {
@@ -101,6 +111,8 @@ struct KeepSizeReport {
     uint64_t tokens_requested = 0;
     uint64_t tokens_added = 0;
     uint64_t tokens_removed = 0;
+    // Requested tokens left out because nothing was left to remove for them.
+    uint64_t tokens_not_added = 0;
 };
 
 // Counters of sync_single_chars, in the order they are reported.
@@ -112,6 +124,8 @@ struct SyncReport {
     uint64_t chars_added_count = 0;
     uint64_t total_tokens_removed = 0;
     uint64_t total_merges_removed = 0;
+    // Missing characters left out because nothing was left to remove for them.
+    uint64_t chars_not_added = 0;
 };
 
 }  // namespace lexmill

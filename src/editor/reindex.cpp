@@ -1,7 +1,12 @@
-// The ID space: the gap check and compacting IDs to 0 ... n-1.
+// The ID space: the gap check and compacting IDs to 0, 1, 2, ... Added tokens
+// stay in step with the vocabulary: one whose content is a vocabulary token
+// takes that token's new ID, and an ID held by one whose content is not is
+// stepped over, so that no reader ever sees two strings under one ID.
 
 #include <algorithm>
+#include <unordered_map>
 
+#include "editor/added_tokens.h"
 #include "editor/editor.h"
 
 namespace lexmill {
@@ -47,17 +52,72 @@ ReindexResult Editor::reindex_vocab() {
     IdRange range = id_range(vocab);
     result.old_min_id = range.min;
     result.old_max_id = range.max;
-    result.new_max_id = static_cast<uint32_t>(vocab.size() - 1);
+
+    // IDs of added tokens whose content is no vocabulary token: not gaps.
+    DenseIdSet reserved;
+    for (const JsonValue& entry : doc_.added_tokens) {
+        const std::string* content = added_token_content(entry);
+        std::optional<uint32_t> id = added_token_id(entry);
+        if (id && !(content && vocab.contains(doc_.strings.find(*content)))) reserved.insert(*id);
+    }
+    // The k-th entry in ID order takes the k-th ID that is not reserved.
     std::vector<Sym> order = vocab_in_id_order();
+    std::vector<uint32_t> target(order.size());
+    uint64_t next = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+        while (reserved.contains(static_cast<uint32_t>(next))) ++next;
+        if (next > 0xFFFFFFFFu) internal_failure("the vocabulary and the added tokens hold more than 2^32 IDs");
+        target[k] = static_cast<uint32_t>(next++);
+    }
+    result.new_max_id = target.back();
     size_t first_moved = 0;
-    while (first_moved < order.size() && vocab.id(order[first_moved]) == first_moved) ++first_moved;
+    while (first_moved < order.size() && vocab.id(order[first_moved]) == target[first_moved]) ++first_moved;
     if (first_moved == order.size()) return result;
 
-    for (size_t j = first_moved; j < order.size(); ++j) vocab.set(order[j], static_cast<uint32_t>(j));
+    // Everything that can fail is prepared before the vocabulary changes:
+    // the moves, the added tokens with their new IDs, the reserved IDs.
+    std::unordered_map<Sym, uint32_t> registered_ids;
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (registered_.contains(order[k])) registered_ids.emplace(order[k], target[k]);
+        if (k < first_moved || vocab.id(order[k]) == target[k]) continue;
+        result.old_ids.push_back(vocab.id(order[k]));
+        result.new_ids.push_back(target[k]);
+    }
+    std::vector<JsonValue> added_tokens = doc_.added_tokens;
+    for (JsonValue& entry : added_tokens) {
+        const std::string* content = added_token_content(entry);
+        auto token = content ? registered_ids.find(doc_.strings.find(*content)) : registered_ids.end();
+        if (token != registered_ids.end() && entry.find("id")) {
+            set_member(*entry.as_object(), "id", JsonValue{uint64_t{token->second}});
+        }
+    }
+    DenseIdSet added_ids, used_ids;
+    used_ids.reserve(size_t{target.back()} + 1);
+    for (uint32_t id : target) used_ids.insert(id);
+    for (const JsonValue& entry : added_tokens) {
+        if (std::optional<uint32_t> id = added_token_id(entry)) {
+            added_ids.insert(*id);
+            used_ids.insert(*id);
+        }
+    }
+    // Reserved IDs inside the old range were never gaps.
+    uint64_t reserved_inside = 0;
+    reserved.for_each([&](uint32_t id) {
+        auto at = std::lower_bound(order.begin(), order.end(), id,
+                                   [&](Sym sym, uint32_t value) { return vocab.id(sym) < value; });
+        bool held = at != order.end() && vocab.id(*at) == id;
+        reserved_inside += id <= range.max && !held;
+    });
+
+    for (size_t k = first_moved; k < order.size(); ++k) vocab.set(order[k], target[k]);
+    doc_.added_tokens.swap(added_tokens);
+    used_ids_ = std::move(used_ids);
+    added_ids_ = std::move(added_ids);
+    shared_ids_.clear();  // every vocabulary ID is distinct now
+    next_id_ = used_ids_.max() + 1;
     vocab_changed();
-    rebuild_used_ids();
     result.ids_remapped = order.size() - first_moved;
-    result.gaps_removed = range.gaps;
+    result.gaps_removed = range.gaps - std::min(range.gaps, reserved_inside);
     return result;
 }
 

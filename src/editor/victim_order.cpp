@@ -58,21 +58,23 @@ bool has_protected_form(const StringPool& strings, Sym sym) {
     return strings.char_count(sym) == 1 || is_bracketed(strings.view(sym));
 }
 
-VictimOrder::VictimOrder(const Tokenizer& doc, const MergeIndex& index) { rebuild(doc, index); }
+VictimOrder::VictimOrder(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared) {
+    rebuild(doc, index, spared);
+}
 
-void VictimOrder::rebuild(const Tokenizer& doc, const MergeIndex& index) {
+void VictimOrder::rebuild(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared) {
     heap_.clear();
     for (Sym sym : doc.model.vocab.members()) {
-        if (!has_protected_form(doc.strings, sym)) heap_.push(doc, index, sym);
+        if (!has_protected_form(doc.strings, sym) && !spared.contains(sym)) heap_.push(doc, index, sym);
     }
 }
 
-void VictimOrder::touch(const Tokenizer& doc, const MergeIndex& index, Sym sym) {
-    if (has_protected_form(doc.strings, sym)) return;
+void VictimOrder::touch(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared, Sym sym) {
+    if (has_protected_form(doc.strings, sym) || spared.contains(sym)) return;
     heap_.push(doc, index, sym);
     // Entries for tokens since removed or changed pile up; start afresh once
     // they outnumber the vocabulary, which keeps the cost per edit constant.
-    if (heap_.size() > 2 * doc.model.vocab.size() + 1024) rebuild(doc, index);
+    if (heap_.size() > 2 * doc.model.vocab.size() + 1024) rebuild(doc, index, spared);
 }
 
 }  // namespace lexmill

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "document/tokenizer.h"
+#include "editor/dense_id_set.h"
 #include "editor/merge_index.h"
 
 namespace lexmill {
@@ -39,25 +40,23 @@ private:
     std::vector<Entry> heap_;
 };
 
-// True for tokens that keep-size additions protect when they are present at
-// the start of the call: single characters and bracketed tokens.
+// True for tokens that keep-size additions never remove: single characters
+// (the space marker "\u2581" among them) and bracketed tokens.
 bool has_protected_form(const StringPool& strings, Sym sym);
 
-// The vocabulary's tokens of ordinary form (not single characters, not
-// bracketed) in removal order, kept across calls and brought up to date by
-// every edit, so that a keep-size addition costs what it changes. Tokens of
-// protected form are left to the call, which alone knows which of them were
-// present when it started.
+// The vocabulary's tokens that may be removed to make room (not of protected
+// form, not among `spared`) in removal order, kept across calls and brought up
+// to date by every edit, so that a keep-size addition costs what it changes.
 class VictimOrder {
 public:
-    VictimOrder(const Tokenizer& doc, const MergeIndex& index);
+    VictimOrder(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared);
 
     // The token was inserted, or gained or lost its producer.
-    void touch(const Tokenizer& doc, const MergeIndex& index, Sym sym);
+    void touch(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared, Sym sym);
     VictimHeap& heap() { return heap_; }
 
 private:
-    void rebuild(const Tokenizer& doc, const MergeIndex& index);
+    void rebuild(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared);
 
     VictimHeap heap_;
 };

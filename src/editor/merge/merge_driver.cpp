@@ -5,6 +5,7 @@
 #include <deque>
 #include <unordered_map>
 
+#include "editor/added_tokens.h"
 #include "editor/editor.h"
 #include "editor/merge/conversion_plan.h"
 #include "editor/merge/merged_merges.h"
@@ -17,11 +18,6 @@ namespace {
 constexpr uint64_t kMaxVocabSize = 0xFFFFFFFFu;
 
 Error merge_error(std::string message) { return Error{ErrorKind::merge, std::move(message)}; }
-
-const std::string* content_of(const JsonValue& entry) {
-    const JsonValue* content = entry.find("content");
-    return content ? content->as_string() : nullptr;
-}
 
 bool all_objects(const std::vector<JsonValue>& entries) {
     return std::all_of(entries.begin(), entries.end(), [](const JsonValue& e) { return e.as_object() != nullptr; });
@@ -60,7 +56,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     std::vector<Sym> added_only;
     DenseIdSet added_only_set;
     for (const JsonValue& entry : doc_.added_tokens) {
-        const std::string* content = content_of(entry);
+        const std::string* content = added_token_content(entry);
         if (!content) continue;
         Sym sym = doc_.strings.intern(*content);
         if (!old_vocab.contains(sym) && added_only_set.insert(sym)) added_only.push_back(sym);
@@ -82,7 +78,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
         if (doc_.strings.char_count(sym) == 1 || is_bracketed(doc_.strings.view(sym))) kept.insert(sym);
     }
     for (const JsonValue& entry : doc_.added_tokens) {
-        const std::string* content = content_of(entry);
+        const std::string* content = added_token_content(entry);
         Sym sym = content ? doc_.strings.find(*content) : kNoSym;
         if (old_vocab.contains(sym)) kept.insert(sym);
     }
@@ -149,13 +145,14 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
         result.bridge_tokens_added += converted_set.contains(sym) && !old_vocab.contains(sym);
     }
 
-    // From here on the editor changes: added tokens are renumbered after the
-    // model vocabulary, one ID per distinct content.
-    std::vector<std::pair<Sym, uint32_t>> added_ids;
+    // Added tokens are renumbered after the model vocabulary, one ID per
+    // distinct content, in a copy installed with everything else.
+    std::vector<JsonValue> added_tokens = doc_.added_tokens;
     std::unordered_map<Sym, uint32_t> added_id_of;
+    DenseIdSet added_ids;
     uint64_t next = n;
-    for (JsonValue& entry : doc_.added_tokens) {
-        const std::string* content = content_of(entry);
+    for (JsonValue& entry : added_tokens) {
+        const std::string* content = added_token_content(entry);
         if (!content) continue;
         Sym sym = doc_.strings.intern(*content);
         uint64_t id;
@@ -166,36 +163,36 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
         } else {
             id = next++;
             added_id_of.emplace(sym, static_cast<uint32_t>(id));
-            added_ids.emplace_back(sym, static_cast<uint32_t>(id));
         }
         set_member(*entry.as_object(), "id", JsonValue{id});
+        added_ids.insert(static_cast<uint32_t>(id));
     }
-    const uint64_t final_vocab_size = n + added_ids.size();
+    const uint64_t final_vocab_size = n + added_id_of.size();
     if (final_vocab_size > max_vocab_size) return merge_error("Complete vocabulary exceeds max_vocab_size");
 
     MergedMerges merged = build_merged_merges(plan, source, doc_, kept);
+    DenseIdSet used_ids;
+    used_ids.reserve(final_vocab_size);
+    for (Sym sym : vocab.members()) used_ids.insert(vocab.id(sym));
+    for (const auto& [sym, id] : added_id_of) used_ids.insert(id);
+    size_t longest = 0;
+    for (Sym sym : vocab.members()) longest = std::max<size_t>(longest, doc_.strings.view(sym).size());
 
+    // Installation, which cannot fail: until here the editor is unchanged.
     doc_.model.vocab = std::move(vocab);
     doc_.model.merges = std::move(merged.merges);
-    used_ids_.clear();
-    used_ids_.reserve(final_vocab_size);
-    for (Sym sym : doc_.model.vocab.members()) used_ids_.insert(doc_.model.vocab.id(sym));
-    for (const auto& [sym, id] : added_ids) used_ids_.insert(id);
+    doc_.added_tokens.swap(added_tokens);
+    used_ids_ = std::move(used_ids);
     // Model IDs are distinct now; the added tokens with a content hold theirs.
+    added_ids_ = std::move(added_ids);
     shared_ids_.clear();
-    added_ids_.clear();
-    for (const JsonValue& entry : doc_.added_tokens) {
-        if (content_of(entry)) added_ids_.insert(static_cast<uint32_t>(std::get<uint64_t>(entry.find("id")->data)));
-    }
     next_id_ = static_cast<uint32_t>(final_vocab_size);
-    longest_token_ = 0;
-    for (Sym sym : doc_.model.vocab.members()) {
-        longest_token_ = std::max<size_t>(longest_token_, doc_.strings.view(sym).size());
-    }
+    longest_token_ = longest;
     vocab_changed();
-    index_.rebuild(doc_);
+    index_.clear();
     victims_.reset();
     changes_.clear();
+    index();
 
     ValidationResult validation = validate_merges();
     if (validation.invalid_count > 0) {
