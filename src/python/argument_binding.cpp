@@ -16,7 +16,7 @@ namespace {
 }
 
 void refuse_surplus_positionals(const char* qualified_name, std::span<const Param> params, Py_ssize_t given) {
-    const auto total = static_cast<Py_ssize_t>(params.size());
+    const auto total = std::count_if(params.begin(), params.end(), [](const Param& p) { return !p.keyword_only; });
     if (given <= total) return;
     const auto needed = std::count_if(params.begin(), params.end(), [](const Param& p) { return p.required; });
     std::string message = qualified_name;

@@ -48,6 +48,16 @@ struct ArgumentKind<Id> {
 };
 
 template <>
+struct ArgumentKind<Flag> {
+    static Flag convert(PyObject* value, const Param&) {
+        if (value == nullptr) return Flag{false};
+        int truth = PyObject_IsTrue(value);
+        if (truth < 0) throw_python_error();
+        return Flag{truth == 1};
+    }
+};
+
+template <>
 struct ArgumentKind<TextList> {
     static TextList convert(PyObject* value, const Param&) { return text_list_from_python(value); }
 };
@@ -64,7 +74,10 @@ struct ArgumentKind<OptionalTextList> {
 template <typename Kind>
 constexpr bool default_fits(const Param& param) {
     if (param.required) return true;
-    if constexpr (std::is_same_v<Kind, Count> || std::is_same_v<Kind, OptionalTextList>) return true;
+    if constexpr (std::is_same_v<Kind, Count> || std::is_same_v<Kind, OptionalTextList> ||
+                  std::is_same_v<Kind, Flag>) {
+        return true;
+    }
     if constexpr (std::is_same_v<Kind, Id>) return param.default_value <= UINT32_MAX;
     return false;
 }

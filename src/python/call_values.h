@@ -23,6 +23,11 @@ struct Id {
     uint32_t value;
 };
 
+// A keyword-only switch; false when omitted.
+struct Flag {
+    bool value;
+};
+
 using TextList = std::vector<std::string>;
 
 // Absent when the argument is omitted or None.

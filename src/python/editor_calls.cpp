@@ -1,5 +1,7 @@
 #include "python/editor_calls.h"
 
+#include "python/reader_warning.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,9 +13,15 @@ Result<Editor> open_file(Text path) { return Editor::load_tokenizer_file(path); 
 
 Result<Editor> open_json(Text json_str) { return Editor::from_json(json_str); }
 
-Result<void> save(const Editor& editor, Text path) { return editor.save(path); }
+Result<void> save(const Editor& editor, Text path) {
+    warn_if_read_differently(editor);
+    return editor.save(path);
+}
 
-std::string to_json(const Editor& editor) { return editor.to_json(); }
+std::string to_json(const Editor& editor) {
+    warn_if_read_differently(editor);
+    return editor.to_json();
+}
 
 uint64_t vocab_size(const Editor& editor) { return editor.vocab_size(); }
 
@@ -45,9 +53,21 @@ Result<MergeTokenizerResult> merge_from(Editor& editor, Text source_path, Count 
     return editor.merge_from(source_path, max_vocab_size.value);
 }
 
-AdditionResult add_token(Editor& editor, Text token) { return editor.add_token(token); }
+namespace {
 
-std::vector<AdditionResult> add_tokens(Editor& editor, TextList tokens) { return editor.add_tokens(tokens); }
+AdditionMethod addition_method(Flag reachable) {
+    return reachable.value ? AdditionMethod::reachable : AdditionMethod::chain;
+}
+
+}  // namespace
+
+AdditionResult add_token(Editor& editor, Text token, Flag reachable) {
+    return editor.add_token(token, addition_method(reachable));
+}
+
+std::vector<AdditionResult> add_tokens(Editor& editor, TextList tokens, Flag reachable) {
+    return editor.add_tokens(tokens, addition_method(reachable));
+}
 
 bool add_token_atomic(Editor& editor, Text token) { return editor.add_token_atomic(token); }
 
@@ -75,11 +95,13 @@ Result<SyncReport> sync_single_chars(Editor& editor, Text source_path, Id min_id
     return editor.sync_single_chars(source_path, min_id.value, to_stderr);
 }
 
-KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTextList whitelist) {
-    return editor.add_tokens_keep_size(tokens, whitelist);
+KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTextList whitelist, Flag reachable) {
+    return editor.add_tokens_keep_size(tokens, whitelist, addition_method(reachable));
 }
 
 ReindexResult reindex_vocab(Editor& editor) { return editor.reindex_vocab(); }
+
+uint64_t pin_added_tokens(Editor& editor) { return editor.pin_added_tokens(); }
 
 std::string describe(const Editor& editor) {
     return "Lexmill(vocab_size=" + std::to_string(editor.vocab_size()) +

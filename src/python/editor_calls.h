@@ -33,16 +33,17 @@ GapReport check_vocab_gaps(const Editor& editor);
 ValidationResult validate_merges(const Editor& editor);
 uint64_t remove_invalid_merges(Editor& editor);
 Result<MergeTokenizerResult> merge_from(Editor& editor, Text source_path, Count max_vocab_size);
-AdditionResult add_token(Editor& editor, Text token);
-std::vector<AdditionResult> add_tokens(Editor& editor, TextList tokens);
+AdditionResult add_token(Editor& editor, Text token, Flag reachable);
+std::vector<AdditionResult> add_tokens(Editor& editor, TextList tokens, Flag reachable);
 bool add_token_atomic(Editor& editor, Text token);
 RemovalResult remove_token(Editor& editor, Text token);
 std::vector<RemovalResult> remove_tokens(Editor& editor, TextList tokens);
 ShrinkResult shrink(Editor& editor, Count count, Id min_id);
 std::vector<ShrinkCandidate> find_tokens_to_shrink(const Editor& editor, Count count, Id min_id);
 Result<SyncReport> sync_single_chars(Editor& editor, Text source_path, Id min_id);
-KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTextList whitelist);
+KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTextList whitelist, Flag reachable);
 ReindexResult reindex_vocab(Editor& editor);
+uint64_t pin_added_tokens(Editor& editor);
 
 // "Lexmill(vocab_size={}, merges_count={})"
 std::string describe(const Editor& editor);

@@ -11,6 +11,12 @@ namespace lexmill::python {
 
 namespace {
 
+#define REACHABLE_ADVICE                                                        \
+    "Use reachable=True for words the model should see as one token: new\n"    \
+    "merges rank below every existing one, so existing merges often split a\n" \
+    "word before the default chain completes. The default keeps the classic\n" \
+    "chain, which files made with earlier versions were built with.\n\n"
+
 constexpr auto kNew = method_spec("__new__", "Lexmill.__new__()", UseKind::none, nullptr, required("path"));
 
 constexpr auto kFromJson = method_spec(
@@ -96,22 +102,29 @@ constexpr auto kMergeFrom = method_spec(
 
 constexpr auto kAddToken = method_spec(
     "add_token", "Lexmill.add_token()", UseKind::exclusive,
-    "add_token($self, token)\n--\n\n"
+    "add_token($self, token, *, reachable=False)\n--\n\n"
     "Add a token with proper merge chain creation\n\n"
     "This method intelligently adds a token using one of these strategies:\n"
     "- Single character: Added directly to vocab\n"
     "- Longest prefix: If a prefix exists, adds prefix + suffix -> token merge\n"
-    "- Character chain: Builds merge chain a+b->ab, ab+c->abc, etc.\n\n"
-    "Args:\n    token: Token string to add\n\n"
+    "- Character chain: Builds merge chain a+b->ab, ab+c->abc, etc.\n"
+    "- Reachable (reachable=True): Cuts the token into the pieces the current\n"
+    "  merges give it and chains those, so that BPE produces the token whole\n\n"
+    REACHABLE_ADVICE
+    "Args:\n    token: Token string to add\n"
+    "    reachable: Chain the pieces BPE already cuts the token into (default: False)\n\n"
     "Returns:\n    AdditionResult with details about how the token was added",
-    required("token"));
+    required("token"), keyword_only("reachable"));
 
 constexpr auto kAddTokens = method_spec(
     "add_tokens", "Lexmill.add_tokens()", UseKind::exclusive,
-    "add_tokens($self, tokens)\n--\n\n"
-    "Add multiple tokens\n\nArgs:\n    tokens: List of token strings to add\n\n"
+    "add_tokens($self, tokens, *, reachable=False)\n--\n\n"
+    "Add multiple tokens\n\n"
+    REACHABLE_ADVICE
+    "Args:\n    tokens: List of token strings to add\n"
+    "    reachable: Chain the pieces BPE already cuts each token into (default: False)\n\n"
     "Returns:\n    List of AdditionResult for each token",
-    required("tokens"));
+    required("tokens"), keyword_only("reachable"));
 
 constexpr auto kAddTokenAtomic = method_spec(
     "add_token_atomic", "Lexmill.add_token_atomic()", UseKind::exclusive,
@@ -176,14 +189,22 @@ constexpr auto kSyncSingleChars = method_spec(
 
 constexpr auto kAddTokensKeepSize = method_spec(
     "add_tokens_keep_size", "Lexmill.add_tokens_keep_size()", UseKind::exclusive,
-    "add_tokens_keep_size($self, tokens, whitelist=None)\n--\n\n"
+    "add_tokens_keep_size($self, tokens, whitelist=None, *, reachable=False)\n--\n\n"
     "Add tokens while keeping vocabulary size fixed\n\n"
     "Adds new tokens and automatically removes other tokens to maintain\n"
     "the original vocabulary size.\n\n"
+    "Every entry an addition creates (the token and the pieces of its merge\n"
+    "chain) is paid for by removing the longest tokens that may go (never\n"
+    "single characters, <...>/[...] tokens, added tokens, the whitelist or\n"
+    "what this call adds) and takes an ID such a removal freed, so neither\n"
+    "the size nor the largest ID grows. When nothing is left to remove, the\n"
+    "remaining tokens are left out and counted in tokens_not_added.\n\n"
+    REACHABLE_ADVICE
     "Args:\n    tokens: List of tokens to add\n"
-    "    whitelist: Optional list of tokens that should never be removed\n\n"
+    "    whitelist: Optional list of tokens that should never be removed\n"
+    "    reachable: Chain the pieces BPE already cuts each token into (default: False)\n\n"
     "Returns:\n    Dictionary with operation details",
-    required("tokens"), optional("whitelist"));
+    required("tokens"), optional("whitelist"), keyword_only("reachable"));
 
 constexpr auto kReindexVocab = method_spec(
     "reindex_vocab", "Lexmill.reindex_vocab()", UseKind::exclusive,
@@ -194,7 +215,25 @@ constexpr auto kReindexVocab = method_spec(
     "are preserved - only tokens after the first gap are remapped.\n\n"
     "Note: Merges don't contain IDs, they reference token strings,\n"
     "so they don't need to be updated.\n\n"
+    "Added tokens stay in step: one whose content is a vocabulary token takes\n"
+    "that token's new ID, and the ID of one whose content is not is skipped.\n"
+    "The result's old_ids and new_ids list the entries that moved, so rows of\n"
+    "an embedding matrix follow in one line: E[r.new_ids] = E[r.old_ids]\n"
+    "(numpy; in torch, under torch.no_grad()).\n\n"
     "Returns:\n    ReindexResult with details about the reindexing operation");
+
+constexpr auto kPinAddedTokens = method_spec(
+    "pin_added_tokens", "Lexmill.pin_added_tokens()", UseKind::exclusive,
+    "pin_added_tokens($self)\n--\n\n"
+    "Enter added tokens into the model vocabulary under their own IDs\n\n"
+    "Readers such as the tokenizers library ignore the written ID of an added\n"
+    "token whose content is not in the model vocabulary and number such tokens\n"
+    "themselves, from the vocabulary's size upward: after an edit that changes\n"
+    "the size, they would be read with other IDs. Pinning makes each of them a\n"
+    "vocabulary entry (without merges) under the ID it is written with, unless\n"
+    "another vocabulary token holds that ID. save() and to_json() warn when\n"
+    "pinning is needed.\n\n"
+    "Returns:\n    Number of added tokens entered into the vocabulary");
 
 constexpr auto kGetSingleCharTokens = method_spec(
     "get_single_char_tokens", "Lexmill.get_single_char_tokens()", UseKind::shared,
@@ -234,6 +273,7 @@ PyMethodDef methods[] = {
     method_def<kAddTokensKeepSize, &add_tokens_keep_size>(),
     method_def<kCheckVocabGaps, &check_vocab_gaps>(),
     method_def<kReindexVocab, &reindex_vocab>(),
+    method_def<kPinAddedTokens, &pin_added_tokens>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

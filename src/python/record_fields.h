@@ -99,6 +99,8 @@ struct RecordFields<ReindexResult> {
         Field<&ReindexResult::new_max_id>{"new_max_id"},
         Field<&ReindexResult::ids_remapped>{"ids_remapped"},
         Field<&ReindexResult::gaps_removed>{"gaps_removed"},
+        Field<&ReindexResult::old_ids>{"old_ids"},
+        Field<&ReindexResult::new_ids>{"new_ids"},
     };
 };
 
@@ -110,6 +112,7 @@ struct RecordFields<KeepSizeReport> {
         Field<&KeepSizeReport::tokens_requested>{"tokens_requested"},
         Field<&KeepSizeReport::tokens_added>{"tokens_added"},
         Field<&KeepSizeReport::tokens_removed>{"tokens_removed"},
+        Field<&KeepSizeReport::tokens_not_added>{"tokens_not_added"},
     };
 };
 
@@ -123,6 +126,7 @@ struct RecordFields<SyncReport> {
         Field<&SyncReport::chars_added_count>{"chars_added_count"},
         Field<&SyncReport::total_tokens_removed>{"total_tokens_removed"},
         Field<&SyncReport::total_merges_removed>{"total_merges_removed"},
+        Field<&SyncReport::chars_not_added>{"chars_not_added"},
     };
 };
 
