@@ -1,4 +1,9 @@
-"""Builds the C++ harnesses of the document layer and runs them.
+"""Builds the C++ harnesses and runs them.
+
+The fuzz harnesses, built as plain programs, replay their saved reproducers
+and a fixed set of pseudo-random inputs: the editor harness compares every
+editing operation with the literal reference editor, the merge harness checks
+the postconditions of merging, the parse harness the two readers and writers.
 
 The writer harness checks the writers without the parser; it is also handed
 a table of doubles whose expected text comes from Python's repr, an
@@ -83,6 +88,34 @@ def build_harness(name, objects, out_dir):
     )
     assert build.returncode == 0, build.stderr
     return binary
+
+
+@pytest.fixture(scope="module")
+def replay_programs(tmp_path_factory):
+    """The fuzz harnesses built against the core, without libFuzzer."""
+    cmake = shutil.which("cmake")
+    if cmake is None:
+        pytest.skip("cmake is not installed")
+    build = tmp_path_factory.mktemp("replay")
+    configure = subprocess.run(
+        [cmake, "-S", str(REPO), "-B", str(build), "-DLEXMILL_PYTHON=OFF", "-DLEXMILL_REPLAY=ON",
+         "-DCMAKE_BUILD_TYPE=Release"],
+        capture_output=True, text=True,
+    )
+    assert configure.returncode == 0, configure.stdout + configure.stderr
+    compile_ = subprocess.run([cmake, "--build", str(build), "-j2"], capture_output=True, text=True)
+    assert compile_.returncode == 0, compile_.stdout + compile_.stderr
+    return build
+
+
+@pytest.mark.parametrize("harness, inputs", [("editor", 20000), ("merge", 5000), ("parse", 5000)])
+def test_fuzz_harness_replay(replay_programs, harness, inputs):
+    regressions = sorted(str(p) for p in (REPO / "tests" / "fuzz" / "regressions" / harness).glob("*"))
+    run = subprocess.run(
+        [str(replay_programs / f"replay_{harness}"), *regressions, "--random", str(inputs), "1"],
+        capture_output=True, text=True,
+    )
+    assert run.returncode == 0 and run.stdout.strip() == "ok", run.stdout + run.stderr
 
 
 def test_parse_differential(document_objects, tmp_path):

@@ -176,19 +176,15 @@ def test_cascade_through_several_levels(lexmill):
     assert editor.get_merges() == [("c", "d"), ("x", "x")]
 
 
-def test_first_of_two_producers_goes_and_the_later_is_invalid(lexmill):
+def test_every_producer_of_a_removed_token_goes(lexmill):
     editor = open_doc(
         lexmill,
         ["a", "b", "c", "ab", "bc", "abc"],
         merges=[("a", "b"), ("b", "c"), ("a", "bc"), ("ab", "c")],
     )
-    assert removal(editor.remove_token("abc")) == ("abc", ["abc"], [("a", "bc")])
-    assert editor.get_merges() == [("a", "b"), ("b", "c"), ("ab", "c")]
-    report = editor.validate_merges()
-    assert (report.valid_count, report.invalid_count, report.invalid_merges) == (2, 1, [(2, "ab", "c")])
-    assert editor.remove_invalid_merges() == 1
-    assert editor.remove_invalid_merges() == 0
+    assert removal(editor.remove_token("abc")) == ("abc", ["abc"], [("a", "bc"), ("ab", "c")])
     assert editor.get_merges() == [("a", "b"), ("b", "c")]
+    assert editor.validate_merges().invalid_count == 0
 
 
 def test_identical_part_merge_is_removed_once(lexmill):
@@ -373,77 +369,93 @@ def test_dense_reindex_leaves_next_id(lexmill):
 
 
 @pytest.mark.parametrize(
-    "added_tokens, next_token_id",
+    "added_tokens, vocab_after, added_ids_after, next_token_id",
     [
-        ([], 2),
-        ([{"id": 5, "content": "b"}], 6),
-        ([{"id": U32_MAX, "content": "<s>"}], 2),
+        ([], {"a": 0, "b": 1}, [], 2),
+        # An added token of a vocabulary token follows it to its new ID.
+        ([{"id": 5, "content": "b"}], {"a": 0, "b": 1}, [1], 2),
+        # The ID of an added token that is no vocabulary token is stepped over.
+        ([{"id": 1, "content": "<s>"}], {"a": 0, "b": 2}, [1], 3),
+        ([{"id": U32_MAX, "content": "<s>"}], {"a": 0, "b": 1}, [U32_MAX], 2),
     ],
 )
-def test_reindex_resets_next_id(lexmill, added_tokens, next_token_id):
+def test_reindex_keeps_added_tokens_in_step(lexmill, added_tokens, vocab_after, added_ids_after, next_token_id):
     editor = open_doc(lexmill, {"a": 0, "b": 5}, added_tokens=added_tokens)
-    editor.reindex_vocab()
-    assert editor.get_vocab() == {"a": 0, "b": 1}
+    result = editor.reindex_vocab()
+    assert editor.get_vocab() == vocab_after
+    assert (result.old_ids, result.new_ids) == ([5], [vocab_after["b"]])
+    assert [entry["id"] for entry in json.loads(editor.to_json())["added_tokens"]] == added_ids_after
     editor.add_token_atomic("c")
     assert editor.get_token_id("c") == next_token_id
-    # Added-token entries keep their IDs.
-    assert json.loads(editor.to_json())["added_tokens"] == added_tokens
 
 
 # --- add_tokens_keep_size ---------------------------------------------------
 
 
-def keep_size_result(initial, final, requested, added, removed):
+def keep_size_result(initial, final, requested, added, removed, not_added=0):
     return {
         "initial_vocab_size": initial,
         "final_vocab_size": final,
         "tokens_requested": requested,
         "tokens_added": added,
         "tokens_removed": removed,
+        "tokens_not_added": not_added,
     }
 
 
 def test_keep_size_victim_order(lexmill):
     # Longest first, then produced by a merge, then bytewise smallest.
-    editor = open_doc(lexmill, ["a", "b", "c", "d", "ba", "cd", "ab", "dc"], merges=[("c", "d")])
-    result = editor.add_tokens_keep_size(["e"])
-    assert list(result.items()) == list(keep_size_result(8, 8, 1, 1, 1).items())
-    assert not editor.has_token("cd")
+    editor = open_doc(lexmill, ["a", "b", "c", "d", "ba", "cd", "ab", "dc", "abc"], merges=[("c", "d")])
+    assert editor.add_tokens_keep_size(["e"]) == keep_size_result(9, 9, 1, 1, 1)
+    assert not editor.has_token("abc")
     editor.add_tokens_keep_size(["f"])
-    assert not editor.has_token("ab")
+    assert not editor.has_token("cd")
     editor.add_tokens_keep_size(["g"])
-    assert not editor.has_token("ba") and editor.has_token("dc")
+    assert not editor.has_token("ab") and editor.has_token("ba")
 
 
-def test_keep_size_protects(lexmill):
-    tokens = ["a", "b", "<s>", "[PAD]", "ab", "xy"]
+@pytest.mark.parametrize(
+    "tokens, added_tokens, whitelist, survivor",
+    [
+        (["a", "ab", "xyz"], [], None, "a"),  # single characters
+        (["a", "b", "<ab>", "[PAD]", "xyz"], [], None, "<ab>"),  # bracketed
+        (["a", "b", "▁▁▁", "xyz"], [{"id": 2, "content": "▁▁▁"}], None, "▁▁▁"),  # registered added token
+        (["a", "b", "abcd", "xyz"], [], ["abcd"], "abcd"),  # whitelisted
+    ],
+)
+def test_keep_size_never_chooses_protected_tokens(lexmill, tokens, added_tokens, whitelist, survivor):
+    editor = open_doc(lexmill, tokens, added_tokens=added_tokens)
+    result = editor.add_tokens_keep_size(["é"], whitelist=whitelist)
+    assert result == keep_size_result(len(tokens), len(tokens), 1, 1, 1)
+    assert editor.has_token(survivor) and not editor.has_token("xyz")
+
+
+def test_keep_size_keeps_size_and_id_range(lexmill):
+    # 'pqrs' brings 'p', 'q', 'r', 's', 'pq', 'pqr' and 'pqrs': seven entries
+    # paid for by seven victims, whose IDs they take, lowest first.
+    tokens = ["a", "b", "<s>"] + [f"{c}{c}{c}{c}"[: 2 + i % 3] for i, c in enumerate("cdefghijk")]
     editor = open_doc(lexmill, tokens)
-    # '▁' is protected even though it was not there at the start.
-    assert editor.add_tokens_keep_size(["▁"], whitelist=["xy"]) == keep_size_result(6, 6, 1, 1, 1)
-    assert not editor.has_token("ab") and editor.has_token("xy") and editor.has_token("▁")
-    # Tokens added by the call are fair game unless whitelisted.
-    assert editor.add_tokens_keep_size(["c"], ["xy"]) == keep_size_result(6, 6, 1, 1, 1)
-    assert not editor.has_token("c")
-    assert editor.add_tokens_keep_size(["c"], ["xy", "c"]) == keep_size_result(6, 7, 1, 1, 0)
+    before = editor.get_vocab()
+    result = editor.add_tokens_keep_size(["pqrs"])
+    assert result == keep_size_result(12, 12, 1, 1, 7)
+    freed = sorted(before[t] for t in before if not editor.has_token(t))
+    assert [editor.get_token_id(t) for t in ["p", "q", "pq", "r", "pqr", "s", "pqrs"]] == freed
+    assert editor.check_vocab_gaps() == (False, 0, 0, 11)
 
 
-def test_keep_size_can_remove_its_own_token(lexmill):
-    editor = open_doc(lexmill, ["a", "b", "c"])
-    # 'bc' and 'abc' come in; 'abc' is then the longest unprotected token.
-    assert editor.add_tokens_keep_size(["abc"]) == keep_size_result(3, 4, 1, 1, 1)
-    assert list(editor.get_vocab()) == ["a", "b", "bc", "c"]
+def test_keep_size_spares_what_the_call_adds(lexmill):
+    # 'xy' would be the victim for 'xyz', but its cascade would take 'xyz'.
+    editor = open_doc(lexmill, ["x", "y", "z", "xy", "ab", "cd", "ef"], merges=[("x", "y")])
+    assert editor.add_tokens_keep_size(["xyz", "xyzq"]) == keep_size_result(7, 7, 2, 2, 3)
+    assert editor.has_token("xyz") and editor.has_token("xyzq") and editor.has_token("xy")
+    assert editor.validate_merges().invalid_count == 0
 
 
-def test_whitelisted_token_goes_with_its_victim(lexmill):
-    editor = open_doc(lexmill, ["a", "b", "c"])
-    assert editor.add_tokens_keep_size(["abc"], whitelist=["abc"]) == keep_size_result(3, 3, 1, 1, 1)
-    assert list(editor.get_vocab()) == ["a", "b", "c"]
-
-
-def test_keep_size_chain_of_three_removes_one(lexmill):
-    editor = open_doc(lexmill, ["x", "y", "z", "xyz"])
-    assert editor.add_tokens_keep_size(["bc"], ["bc"]) == keep_size_result(4, 6, 1, 1, 1)
-    assert list(editor.get_vocab()) == ["b", "bc", "c", "x", "y", "z"]
+def test_keep_size_stops_when_nothing_is_left_to_remove(lexmill):
+    editor = open_doc(lexmill, ["q", "qq"])
+    assert editor.add_tokens_keep_size(["ab", "cd"]) == keep_size_result(2, 1, 2, 0, 1, 2)
+    # 'qq' went to make room, but 'ab' needed three entries: it is left out.
+    assert editor.get_vocab() == {"q": 0}
 
 
 def test_keep_size_skips_present_and_repeated_tokens(lexmill):
@@ -464,12 +476,12 @@ def test_keep_size_whitelist_none_is_no_whitelist(lexmill):
     assert texts[0] == texts[1]
 
 
-def test_keep_size_below_start_removes_nothing(lexmill):
-    # The first victim's cascade takes the whitelisted 'abb' too; the next
-    # addition only brings the vocabulary back to its starting size.
-    editor = open_doc(lexmill, ["a", "b", "ab", "abb", "c", "d"], merges=[("a", "b"), ("ab", "b")])
-    assert editor.add_tokens_keep_size(["e", "f"], whitelist=["abb"]) == keep_size_result(6, 6, 2, 2, 1)
-    assert list(editor.get_vocab()) == ["a", "b", "c", "d", "e", "f"]
+def test_keep_size_cascade_pays_for_later_additions(lexmill):
+    # The first victim 'abb' is gone; 'ab' takes nothing else, and once a
+    # cascade has made room, the next addition needs no victim.
+    editor = open_doc(lexmill, ["a", "b", "ab", "abb", "cd", "d"], merges=[("a", "b"), ("ab", "b")])
+    assert editor.add_tokens_keep_size(["e", "f", "g"]) == keep_size_result(6, 6, 3, 3, 3)
+    assert list(editor.get_vocab()) == ["a", "b", "d", "e", "f", "g"]
 
 
 # --- sync_single_chars ------------------------------------------------------
@@ -481,7 +493,7 @@ def write_source(tmp_path, tokens, name="source.json"):
     return str(path)
 
 
-def sync_result(initial, final, in_source, present, added, tokens_removed, merges_removed):
+def sync_result(initial, final, in_source, present, added, tokens_removed, merges_removed, not_added=0):
     return {
         "initial_vocab_size": initial,
         "final_vocab_size": final,
@@ -490,6 +502,7 @@ def sync_result(initial, final, in_source, present, added, tokens_removed, merge
         "chars_added_count": added,
         "total_tokens_removed": tokens_removed,
         "total_merges_removed": merges_removed,
+        "chars_not_added": not_added,
     }
 
 
@@ -505,7 +518,7 @@ def test_sync_progress_text(lexmill, tmp_path, capfd):
     capfd.readouterr()
     result = editor.sync_single_chars(source)
     out, err = capfd.readouterr()
-    assert list(result.items()) == list(sync_result(4, 5, 4, 1, 3, 2, 1).items())
+    assert list(result.items()) == list(sync_result(4, 4, 4, 1, 2, 2, 1, 1).items())
     assert out == ""
     # A progress line appears at most every 100 ms; the final one always.
     expected = (
@@ -520,14 +533,15 @@ def test_sync_progress_text(lexmill, tmp_path, capfd):
             "\r   [100.0%] 2/2 removed | Elapsed: <s.s>s | ETA: 0.0s    "
             "\n"
             "\n   Phase 2: Adding 3 single-char tokens...\n"
-            "   Added 3 tokens in <s.ss>s\n"
+            "   Added 2 tokens in <s.ss>s\n"
             "\n   Phase 3: Reindexing vocabulary to remove ID gaps...\n"
-            "   Reindexed 3 IDs, removed 4 gaps\n"
+            "   Reindexed 1 IDs, removed 2 gaps\n"
         ).pattern
     )
     assert re.fullmatch(expected, err), err
-    # Added in bytewise order, then compacted to 0 ... n-1.
-    assert editor.get_vocab() == {"a": 0, "b": 1, "x": 2, "é": 3, "😀": 4}
+    # Added in bytewise order while there is room, under the freed IDs 2 and 5,
+    # then compacted to 0 ... n-1.
+    assert editor.get_vocab() == {"a": 0, "b": 1, "x": 2, "é": 3}
 
 
 def test_sync_with_nothing_missing_prints_nothing(lexmill, tmp_path, capfd):
@@ -545,7 +559,7 @@ def test_sync_with_min_id_above_every_id(lexmill, tmp_path, capfd):
     editor = open_doc(lexmill, {"a": 0, "ab": 4})
     source = write_source(tmp_path, ["x", "y"])
     capfd.readouterr()
-    assert editor.sync_single_chars(source, min_id=5) == sync_result(2, 4, 2, 0, 2, 0, 0)
+    assert editor.sync_single_chars(source, min_id=5) == sync_result(2, 2, 2, 0, 0, 0, 0, 2)
     expected = progress_pattern(
         "\n   Pre-computing 2 tokens to remove...\n"
         "   Found 0 candidate tokens for removal\n"
@@ -553,14 +567,14 @@ def test_sync_with_min_id_above_every_id(lexmill, tmp_path, capfd):
         "\n   Phase 1: Removing 0 tokens...\n"
         "\n"
         "\n   Phase 2: Adding 2 single-char tokens...\n"
-        "   Added 2 tokens in <s.ss>s\n"
+        "   Added 0 tokens in <s.ss>s\n"
         "\n   Phase 3: Reindexing vocabulary to remove ID gaps...\n"
-        "   Reindexed 3 IDs, removed 3 gaps\n"
+        "   Reindexed 1 IDs, removed 3 gaps\n"
     )
     out, err = capfd.readouterr()
     assert out == "" and expected.fullmatch(err), err
-    assert editor.get_vocab() == {"a": 0, "ab": 1, "x": 2, "y": 3}
-    assert editor.check_vocab_gaps() == (False, 0, 0, 3)
+    # Nothing could be removed, so nothing is added: the size stays.
+    assert editor.get_vocab() == {"a": 0, "ab": 1}
 
 
 @pytest.mark.parametrize(

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "fuzz_support.h"
+#include "editor/added_tokens.h"
 #include "reference_editor.h"
 
 using namespace fuzz;
@@ -71,6 +72,14 @@ void check_state(const Editor& editor, const ReferenceEditor& ref, const char* a
     }
     FUZZ_CHECK(editor.next_id() == ref.next_id,
                where + ": next_id " + std::to_string(editor.next_id()) + " vs " + std::to_string(ref.next_id));
+
+    const std::vector<JsonValue>& added = editor.document().added_tokens;
+    FUZZ_CHECK(added.size() == ref.added.size(), where + ": added tokens differ in number");
+    for (size_t i = 0; i < added.size(); ++i) {
+        FUZZ_CHECK(added_token_id(added[i]) == ref.added[i].id, where + ": added token " + std::to_string(i) + " id");
+    }
+    FUZZ_CHECK(editor.added_tokens_read_differently() == ref.added_tokens_read_differently(),
+               where + ": added_tokens_read_differently");
 
     GapReport gaps = editor.check_vocab_gaps(), want = ref.gaps();
     FUZZ_CHECK(gaps.has_gaps == want.has_gaps && gaps.total_gaps == want.total_gaps && gaps.min_id == want.min_id &&
@@ -154,6 +163,8 @@ std::vector<std::string> pick_tokens(Bytes& in, const ReferenceEditor& ref) {
     return tokens;
 }
 
+AdditionMethod method_of(bool reachable) { return reachable ? AdditionMethod::reachable : AdditionMethod::chain; }
+
 uint32_t pick_min_id(Bytes& in, const ReferenceEditor& ref) {
     if (in.flag() || ref.vocab.empty()) return in.below(4) == 0 ? 0xFFFFFFFFu : in.below(16);
     auto it = ref.vocab.begin();
@@ -176,32 +187,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const VocabEntry& e : editor.get_vocab()) ref.vocab.emplace(std::string(e.token), e.id);
     for (const MergeView& m : editor.get_merges()) ref.merges.emplace_back(m.left, m.right);
     for (const JsonValue& entry : editor.document().added_tokens) {
-        const JsonValue* id = entry.find("id");
-        const uint64_t* value = id ? std::get_if<uint64_t>(&id->data) : nullptr;
-        if (value && *value <= 0xFFFFFFFFu) ref.added_ids.push_back(static_cast<uint32_t>(*value));
-        const int64_t* negative = id ? std::get_if<int64_t>(&id->data) : nullptr;
-        if (negative && *negative == 0) ref.added_ids.push_back(0);  // written -0
+        AddedEntry added;
+        if (const std::string* content = added_token_content(entry)) added.content = *content;
+        added.id = added_token_id(entry);
+        added.has_id = entry.find("id") != nullptr;
+        ref.added.push_back(added);
     }
     ref.rebuild_used_ids();
     check_state(editor, ref, "opening");
 
     for (int step = 0; step < 40 && !in.empty(); ++step) {
         const char* op = "";
-        switch (in.below(14)) {
+        switch (in.below(15)) {
             case 0: {
                 op = "add_token";
                 std::string t = pick_token(in, ref);
-                trace("add_token " + json_quoted(t));
-                check_addition(editor.add_token(t), ref.add_token(t));
+                bool reachable = in.flag();
+                trace("add_token " + json_quoted(t) + (reachable ? " reachable" : ""));
+                check_addition(editor.add_token(t, method_of(reachable)), ref.add(t, reachable));
                 break;
             }
             case 1: {
                 op = "add_tokens";
                 std::vector<std::string> tokens = pick_tokens(in, ref);
-                trace("add_tokens " + list(tokens));
-                std::vector<AdditionResult> got = editor.add_tokens(tokens);
+                bool reachable = in.flag();
+                trace("add_tokens " + list(tokens) + (reachable ? " reachable" : ""));
+                std::vector<AdditionResult> got = editor.add_tokens(tokens, method_of(reachable));
                 FUZZ_CHECK(got.size() == tokens.size(), "add_tokens result count");
-                for (size_t i = 0; i < tokens.size(); ++i) check_addition(got[i], ref.add_token(tokens[i]));
+                for (size_t i = 0; i < tokens.size(); ++i) check_addition(got[i], ref.add(tokens[i], reachable));
                 break;
             }
             case 2: {
@@ -269,7 +282,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(got.vocab_size == want.vocab_size && got.merges_count == want.merges_count &&
                                got.old_min_id == want.old_min_id && got.old_max_id == want.old_max_id &&
                                got.new_min_id == want.new_min_id && got.new_max_id == want.new_max_id &&
-                               got.ids_remapped == want.ids_remapped && got.gaps_removed == want.gaps_removed,
+                               got.ids_remapped == want.ids_remapped && got.gaps_removed == want.gaps_removed &&
+                               got.old_ids == want.old_ids && got.new_ids == want.new_ids,
                            "reindex_vocab result");
                 break;
             }
@@ -278,14 +292,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::vector<std::string> tokens = pick_tokens(in, ref);
                 std::optional<std::vector<std::string>> whitelist;
                 if (in.flag()) whitelist = pick_tokens(in, ref);
-                trace("add_tokens_keep_size " + list(tokens) + " " + (whitelist ? list(*whitelist) : "None"));
-                KeepSizeReport got = editor.add_tokens_keep_size(tokens, whitelist);
-                KeepSizeReport want = ref.add_tokens_keep_size(tokens, whitelist);
+                bool reachable = in.flag();
+                trace("add_tokens_keep_size " + list(tokens) + " " + (whitelist ? list(*whitelist) : "None") +
+                      (reachable ? " reachable" : ""));
+                uint32_t max_before = editor.check_vocab_gaps().max_id;
+                KeepSizeReport got = editor.add_tokens_keep_size(tokens, whitelist, method_of(reachable));
+                KeepSizeReport want = ref.add_tokens_keep_size(tokens, whitelist, reachable);
                 FUZZ_CHECK(got.initial_vocab_size == want.initial_vocab_size &&
                                got.final_vocab_size == want.final_vocab_size &&
                                got.tokens_requested == want.tokens_requested && got.tokens_added == want.tokens_added &&
-                               got.tokens_removed == want.tokens_removed,
+                               got.tokens_removed == want.tokens_removed && got.tokens_not_added == want.tokens_not_added,
                            "add_tokens_keep_size counters");
+                FUZZ_CHECK(got.final_vocab_size <= got.initial_vocab_size, "add_tokens_keep_size grew the vocabulary");
+                FUZZ_CHECK(got.initial_vocab_size == 0 || editor.check_vocab_gaps().max_id <= max_before,
+                           "add_tokens_keep_size went past the largest ID");
                 break;
             }
             case 9: {
@@ -334,9 +354,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                got->chars_already_present == want.chars_already_present &&
                                got->chars_added_count == want.chars_added_count &&
                                got->total_tokens_removed == want.total_tokens_removed &&
-                               got->total_merges_removed == want.total_merges_removed,
+                               got->total_merges_removed == want.total_merges_removed &&
+                               got->chars_not_added == want.chars_not_added,
                            "sync_single_chars counters");
-                FUZZ_CHECK(progress.empty() == (want.chars_added_count == 0), "sync_single_chars progress text");
+                FUZZ_CHECK(progress.empty() == (want.chars_added_count + want.chars_not_added == 0), "sync_single_chars progress text");
+                break;
+            }
+            case 13: {
+                op = "pin_added_tokens";
+                trace(op);
+                FUZZ_CHECK(editor.pin_added_tokens() == ref.pin_added_tokens(), "pin_added_tokens count");
+                FUZZ_CHECK(editor.added_tokens_read_differently() == ref.added_tokens_read_differently(),
+                           "added_tokens_read_differently after pinning");
                 break;
             }
             default: {

@@ -50,7 +50,7 @@ mkdir -p "$build/obj" "$build/crashes"
 stamp=$build/obj/.stamp
 if [ ! -f "$stamp" ] || [ -n "$(find "$src" "$fuzz_dir" -newer "$stamp" -type f | head -1)" ]; then
   rm -f "$build"/obj/*.o
-  for f in "$src"/document/*.cpp "$src"/editor/*.cpp "$src"/editor/merge/*.cpp; do
+  for f in $(find "$src/document" "$src/editor" -name '*.cpp' | sort); do
     rel=${f#"$src"/}
     "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -I "$src" -c "$f" -o "$build/obj/${rel//\//_}.o"
   done
