@@ -81,6 +81,8 @@ KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTex
 
 ReindexResult reindex_vocab(Editor& editor) { return editor.reindex_vocab(); }
 
+Result<std::string> spell(const Editor& editor, Text text) { return editor.spell(text); }
+
 std::string describe(const Editor& editor) {
     return "Lexmill(vocab_size=" + std::to_string(editor.vocab_size()) +
            ", merges_count=" + std::to_string(editor.merges_count()) + ")";

@@ -43,6 +43,7 @@ std::vector<ShrinkCandidate> find_tokens_to_shrink(const Editor& editor, Count c
 Result<SyncReport> sync_single_chars(Editor& editor, Text source_path, Id min_id);
 KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTextList whitelist);
 ReindexResult reindex_vocab(Editor& editor);
+Result<std::string> spell(const Editor& editor, Text text);
 
 // "Lexmill(vocab_size={}, merges_count={})"
 std::string describe(const Editor& editor);
