@@ -96,6 +96,9 @@ def build_parser() -> argparse.ArgumentParser:
         sub.add_argument("-o", "--output", metavar="PATH", required=required,
                          help="where to write the edited tokenizer (may be the input file itself)")
 
+    def source(sub: argparse.ArgumentParser, use: str) -> None:
+        sub.add_argument("source", metavar="SOURCE", help=f"the tokenizer.json {use}")
+
     def listing(sub: argparse.ArgumentParser) -> None:
         sub.add_argument("--show", type=shown, default=DEFAULT_SHOWN, metavar="N",
                          help=f"list at most N entries (default {DEFAULT_SHOWN})")
@@ -179,7 +182,7 @@ def build_parser() -> argparse.ArgumentParser:
                   "Copy every single-character token of SOURCE that the tokenizer lacks, removing as many "
                   "of its longest tokens first so that the size stays the same, then reindex. Both files "
                   "must spell text the same way (byte-level, or the same space marker).")
-    sub.add_argument("source", metavar="SOURCE", help="the tokenizer.json to take the characters from")
+    source(sub, "to take the characters from")
     sub.add_argument("--min-id", type=token_id, default=0, metavar="ID", help="only remove tokens with an ID of at least ID")
     sub.add_argument("--force", action="store_true",
                      help="copy characters even from a tokenizer that spells text another way")
@@ -190,7 +193,7 @@ def build_parser() -> argparse.ArgumentParser:
                   "Merge SOURCE into the tokenizer: its tokens are converted to the tokenizer's own "
                   "representation and its merges take priority over the tokenizer's. Target tokens "
                   "make room when the result would exceed --max-vocab-size; a warning says how many.")
-    sub.add_argument("source", metavar="SOURCE", help="the tokenizer.json to merge in")
+    source(sub, "to merge in")
     sub.add_argument("--max-vocab-size", type=vocab_size, default=262144, metavar="N",
                      help="largest complete vocabulary size, added tokens included (default 262144)")
     output(sub)

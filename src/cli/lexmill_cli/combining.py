@@ -67,22 +67,7 @@ def run_merge(args: argparse.Namespace, report: Report) -> int:
     except ValueError as error:
         raise CommandError(str(error)) from error
     report.line("merged:")
-    report.fields(
-        result,
-        [
-            "representation",
-            "initial_target_vocab_size",
-            "source_vocab_size",
-            "final_model_vocab_size",
-            "final_vocab_size",
-            "tokens_injected",
-            "target_tokens_removed",
-            "bridge_tokens_added",
-            "bridge_merges_added",
-            "source_merges_added",
-            "target_merges_retained",
-        ],
-    )
+    report.fields(result)
     if result.target_tokens_removed:
         # Only the tokens over the limit went; a limit that much higher keeps them.
         report.warn(

@@ -161,18 +161,7 @@ def run_shrink(args: argparse.Namespace, report: Report) -> int:
         return 0
     result = editor.shrink(args.count, args.min_id)
     report.line("shrunk:")
-    report.fields(
-        result,
-        [
-            "initial_vocab_size",
-            "final_vocab_size",
-            "initial_merges_count",
-            "final_merges_count",
-            "tokens_removed_count",
-            "total_tokens_removed",
-            "total_merges_removed",
-        ],
-    )
+    report.fields(result)
     drop_invalid_merges(editor, report)
     save_editor(editor, args.output, report)
     return 0
@@ -184,10 +173,7 @@ def run_reindex(args: argparse.Namespace, report: Report) -> int:
     before = editor.get_vocab() if args.id_map is not None else {}
     result = editor.reindex_vocab()
     report.line("reindexed:")
-    report.fields(
-        result,
-        ["vocab_size", "merges_count", "old_min_id", "old_max_id", "new_min_id", "new_max_id", "ids_remapped", "gaps_removed"],
-    )
+    report.fields(result)
     id_map = (args.id_map, moved_ids(before, editor.get_vocab())) if args.id_map is not None else None
     save_editor(editor, args.output, report, id_map)
     return 0

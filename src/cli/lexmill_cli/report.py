@@ -7,7 +7,7 @@ the work short.
 
 from __future__ import annotations
 
-from typing import Iterable, Mapping, Sequence
+from typing import Mapping, Sequence
 
 PROG = "lexmill"
 # Lists longer than this are cut short in the printed report unless --show says otherwise.
@@ -56,8 +56,9 @@ class Report:
         if len(items) > shown:
             self.detail(f"{indent}... and {len(items) - shown} more")
 
-    def fields(self, obj: object, names: Iterable[str]) -> None:
-        self.counts({name: getattr(obj, name) for name in names})
+    def fields(self, result: object) -> None:
+        """Every attribute of a result object, in the order its class declares them."""
+        self.counts({name: getattr(result, name) for name in vars(type(result)) if not name.startswith("_")})
 
     def counts(self, counts: Mapping[str, object]) -> None:
         width = max(len(key) for key in counts)
