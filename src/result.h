@@ -20,6 +20,7 @@ enum class ErrorKind {
     save,               // writing the tokenizer to a file
     serialize,          // producing the JSON text
     merge,              // merging a source tokenizer into the editor
+    spelling,           // writing text in a tokenizer's spelling
 };
 
 struct Error {

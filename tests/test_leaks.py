@@ -116,6 +116,7 @@ CHILD = textwrap.dedent(
             use("add_tokens_keep_size", editor.add_tokens_keep_size(["bcd", "cb"], whitelist=["a"])),
             use("sync_single_chars", (editor.sync_single_chars(SAME_CHARS), editor.sync_single_chars(SOURCE, 1))),
             use("reindex_vocab", read_all(editor.reindex_vocab())),
+            use("spell", editor.spell(" " + BIG)),
             use("merge_from", read_all(editor.merge_from(SOURCE, 64))),
             opened.get_vocab(),
         ]
@@ -127,6 +128,7 @@ CHILD = textwrap.dedent(
         fails(OSError, lambda: editor.save(folder))
         fails(OSError, lambda: editor.merge_from(MISSING))
         fails(ValueError, lambda: editor.merge_from(SOURCE, 0))
+        fails(ValueError, lambda: opened.spell(BIG))
         fails(OSError, lambda: editor.sync_single_chars(NOT_JSON))
         fails(TypeError, lambda: editor.has_token(1))
         fails(TypeError, lambda: editor.has_token(token=BIG, extra=1))

@@ -538,6 +538,8 @@ def test_representation(merger, pre_tokenizer, normalizer, label, converted):
     editor, result = merger.run(target, tokenizer_dict({"\u2581x": 0}))
     assert result.representation == label
     assert new_tokens(editor, 1)[0] == converted
+    # spell() writes plain text the way merging writes source tokens.
+    assert merger.lexmill.Lexmill.from_json(dump(target)).spell(" x") == converted
 
 
 def rule_with_hidden_member(content):
@@ -573,6 +575,8 @@ def rule_with_hidden_member(content):
 def test_unsupported_target(merger, sections):
     target = tokenizer_dict({"a": 0}, **sections)
     merger.fails(target, tokenizer_dict({"\u2581x": 0}), None, UNSUPPORTED)
+    with pytest.raises(ValueError, match="^Unsupported tokenizer: no ByteLevel pre-tokenizer or space marker found$"):
+        merger.lexmill.Lexmill.from_json(dump(target)).spell(" x")
 
 
 # --- converting tokens --------------------------------------------------------
@@ -698,6 +702,7 @@ def test_nfc_flag(merger, normalizer, converted):
     target = byte_level_target({"q": 0}, normalizer=normalizer)
     editor, _ = merger.run(target, tokenizer_dict({"e\u0301": 0}))
     assert new_tokens(editor, 1)[0] == converted
+    assert merger.lexmill.Lexmill.from_json(dump(target)).spell("e\u0301") == converted
 
 
 @pytest.mark.parametrize(

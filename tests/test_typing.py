@@ -16,7 +16,7 @@ STUBS = REPO / "src" / "stubs"
 STUB_FILE = STUBS / "lexmill-stubs" / "__init__.pyi"
 EXAMPLES = Path(__file__).resolve().parent / "typing_examples"
 USES = EXAMPLES / "uses_api.py"
-COMMAND_LINE = REPO / "src" / "cli" / "lexmill_cli.py"
+COMMAND_LINE = REPO / "src" / "cli" / "lexmill_cli"
 MISUSES = EXAMPLES / "misuses_api.py"
 
 pytest.importorskip("mypy", reason="mypy is a test dependency: pip install .[test]")

@@ -105,6 +105,11 @@ public:
     Result<MergeTokenizerResult> merge_from(const std::string& source_path, uint64_t max_vocab_size);
     Result<MergeTokenizerResult> merge_tokenizer(const Editor& source, uint64_t max_vocab_size);
 
+    // Plain text in this tokenizer's spelling: NFC when its normalizer asks
+    // for it, then byte-level characters or the space marker. Fails (kind
+    // spelling) when the tokenizer is neither byte-level nor space-marker.
+    Result<std::string> spell(std::string_view text) const;
+
     const Tokenizer& document() const { return doc_; }
     const DenseIdSet& used_ids() const { return used_ids_; }
     uint32_t next_id() const { return next_id_; }

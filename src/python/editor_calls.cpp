@@ -102,6 +102,7 @@ KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTex
 ReindexResult reindex_vocab(Editor& editor) { return editor.reindex_vocab(); }
 
 uint64_t pin_added_tokens(Editor& editor) { return editor.pin_added_tokens(); }
+Result<std::string> spell(const Editor& editor, Text text) { return editor.spell(text); }
 
 std::string describe(const Editor& editor) {
     return "Lexmill(vocab_size=" + std::to_string(editor.vocab_size()) +

@@ -44,6 +44,7 @@ Result<SyncReport> sync_single_chars(Editor& editor, Text source_path, Id min_id
 KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTextList whitelist, Flag reachable);
 ReindexResult reindex_vocab(Editor& editor);
 uint64_t pin_added_tokens(Editor& editor);
+Result<std::string> spell(const Editor& editor, Text text);
 
 // "Lexmill(vocab_size={}, merges_count={})"
 std::string describe(const Editor& editor);

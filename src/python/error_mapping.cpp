@@ -25,6 +25,7 @@ ExceptionChoice choose_exception(ErrorKind kind) {
         case ErrorKind::save: return {PyExc_OSError, "Failed to save tokenizer: "};
         case ErrorKind::serialize: return {PyExc_ValueError, "Failed to serialize: "};
         case ErrorKind::merge: return {PyExc_ValueError, "Failed to merge tokenizer: "};
+        case ErrorKind::spelling: return {PyExc_ValueError, ""};
     }
     internal_failure("error of unknown kind");
 }

@@ -245,6 +245,19 @@ constexpr auto kCheckVocabGaps = method_spec(
     "check_vocab_gaps($self)\n--\n\n"
     "Check if vocabulary has gaps in its ID space\n\nReturns:\n    Tuple of (has_gaps, total_gaps, min_id, max_id)");
 
+constexpr auto kSpell = method_spec(
+    "spell", "Lexmill.spell()", UseKind::shared,
+    "spell($self, text)\n--\n\n"
+    "Write plain text in this tokenizer's spelling\n\n"
+    "Applies NFC when the normalizer has an NFC step, then writes every UTF-8\n"
+    "byte as its byte-level character (byte-level tokenizers: ' the' becomes\n"
+    "'\u0120the') or every space as the space marker (' the' becomes '\u2581the').\n"
+    "Exactly the text given is converted: no space is put before it.\n\n"
+    "Args:\n    text: Plain text\n\n"
+    "Returns:\n    The text as the vocabulary spells it\n\n"
+    "Raises:\n    ValueError: if the tokenizer has neither a ByteLevel pre-tokenizer nor a space marker",
+    required("text"));
+
 constexpr auto kRepr = method_spec("__repr__", "Lexmill.__repr__()", UseKind::shared, nullptr);
 
 // In the class's declaration order.
@@ -274,6 +287,7 @@ PyMethodDef methods[] = {
     method_def<kCheckVocabGaps, &check_vocab_gaps>(),
     method_def<kReindexVocab, &reindex_vocab>(),
     method_def<kPinAddedTokens, &pin_added_tokens>(),
+    method_def<kSpell, &spell>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,9 +1,6 @@
 #include "editor/merge/conversion_plan.h"
 
-#include <utf8proc.h>
-
 #include <algorithm>
-#include <cstdlib>
 
 #include "editor/editor.h"
 #include "editor/merge/representation.h"
@@ -13,44 +10,6 @@ namespace lexmill {
 namespace {
 
 constexpr std::string_view kDefaultMarker = "\u2581";
-
-std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
-    std::string out;
-    if (from.empty()) {
-        // An empty pattern matches before every character and at the end.
-        out.reserve(text.size() + (text.size() + 1) * to.size());
-        out += to;
-        for (size_t i = 0; i < text.size();) {
-            size_t end = i + 1;
-            while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
-            out += text.substr(i, end - i);
-            out += to;
-            i = end;
-        }
-        return out;
-    }
-    size_t start = 0;
-    for (size_t at = text.find(from); at != std::string_view::npos; at = text.find(from, start)) {
-        out += text.substr(start, at - start);
-        out += to;
-        start = at + from.size();
-    }
-    out += text.substr(start);
-    return out;
-}
-
-std::string to_nfc(std::string_view text) {
-    bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) return std::string(text);
-    utf8proc_uint8_t* composed = nullptr;
-    utf8proc_ssize_t n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                                      static_cast<utf8proc_ssize_t>(text.size()), &composed,
-                                      static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
-    if (n < 0) return std::string(text);  // not reachable for valid UTF-8
-    std::string out(reinterpret_cast<const char*>(composed), static_cast<size_t>(n));
-    std::free(composed);
-    return out;
-}
 
 // '<0xHH>': six bytes, the middle two an unsigned hexadecimal byte as the
 // standard unsigned parse reads it (so '+A' is 0x0A too).
@@ -73,13 +32,6 @@ std::optional<unsigned char> byte_token(std::string_view token) {
     return static_cast<unsigned char>(a * 16 + b);
 }
 
-std::string encode_byte_level(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() * 2);
-    for (char c : text) out += byte_level_char(static_cast<unsigned char>(c));
-    return out;
-}
-
 // Contents of the source's special added tokens that are source vocabulary keys.
 IdSet special_tokens(const Tokenizer& source) {
     IdSet special;
@@ -97,17 +49,16 @@ IdSet special_tokens(const Tokenizer& source) {
 }  // namespace
 
 Result<ConversionPlan> build_conversion_plan(const Editor& source_editor, Tokenizer& target) {
-    const bool byte_level = has_component_type(target.pre_tokenizer, "ByteLevel");
-    const std::optional<std::string> target_marker = find_space_marker(target.normalizer);
-    if (!byte_level && !target_marker) {
-        return Error{ErrorKind::merge, "Unsupported target: no ByteLevel pre-tokenizer or space marker found"};
+    const std::optional<Representation> target_representation = read_representation(target);
+    if (!target_representation) {
+        return Error{ErrorKind::merge, "Unsupported target: " + std::string(kNoRepresentation)};
     }
-    const bool nfc = has_component_type(target.normalizer, "NFC");
+    const bool byte_level = target_representation->byte_level;
     const Tokenizer& source = source_editor.document();
     const std::string source_marker = find_space_marker(source.normalizer).value_or(std::string(kDefaultMarker));
 
     ConversionPlan plan;
-    plan.representation = byte_level ? "ByteLevel (\u0120)" : "space marker (" + *target_marker + ")";
+    plan.representation = byte_level ? "ByteLevel (\u0120)" : "space marker (" + *target_representation->marker + ")";
     plan.conversion_map.assign(source.strings.size(), kNoSym);
 
     // Source order: ID ascending, then bytes.
@@ -127,9 +78,7 @@ Result<ConversionPlan> build_conversion_plan(const Editor& source_editor, Tokeni
         if (std::optional<unsigned char> byte = byte_token(text)) {
             converted = byte_level ? std::string(byte_level_char(*byte)) : std::string(text);
         } else {
-            std::string decoded = replace_all(text, source_marker, " ");
-            if (nfc) decoded = to_nfc(decoded);
-            converted = byte_level ? encode_byte_level(decoded) : replace_all(decoded, " ", *target_marker);
+            converted = spell_text(*target_representation, replace_all(text, source_marker, " "));
         }
         Sym sym = target.strings.intern(converted);
         if (seen.insert(sym)) plan.converted_tokens.push_back(sym);

@@ -1,6 +1,10 @@
 #include "editor/merge/representation.h"
 
+#include <utf8proc.h>
+
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 
 namespace lexmill {
 
@@ -88,6 +92,26 @@ constexpr ByteLevelText make_byte_level_text() {
 
 constexpr ByteLevelText kByteLevel = make_byte_level_text();
 
+std::string to_nfc(std::string_view text) {
+    bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return std::string(text);
+    utf8proc_uint8_t* composed = nullptr;
+    utf8proc_ssize_t n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                                      static_cast<utf8proc_ssize_t>(text.size()), &composed,
+                                      static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    if (n < 0) return std::string(text);  // not reachable for valid UTF-8
+    std::string out(reinterpret_cast<const char*>(composed), static_cast<size_t>(n));
+    std::free(composed);
+    return out;
+}
+
+std::string encode_byte_level(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (char c : text) out += byte_level_char(static_cast<unsigned char>(c));
+    return out;
+}
+
 }  // namespace
 
 bool has_component_type(const std::optional<JsonValue>& section, std::string_view type) {
@@ -102,6 +126,48 @@ std::optional<std::string> find_space_marker(const std::optional<JsonValue>& sec
 
 std::string_view byte_level_char(unsigned char byte) {
     return {kByteLevel.bytes[byte].data(), kByteLevel.size[byte]};
+}
+
+std::optional<Representation> read_representation(const Tokenizer& doc) {
+    Representation representation;
+    representation.byte_level = has_component_type(doc.pre_tokenizer, "ByteLevel");
+    if (!representation.byte_level) {
+        representation.marker = find_space_marker(doc.normalizer);
+        if (!representation.marker) return std::nullopt;
+    }
+    representation.nfc = has_component_type(doc.normalizer, "NFC");
+    return representation;
+}
+
+std::string spell_text(const Representation& representation, std::string_view text) {
+    std::string normalized = representation.nfc ? to_nfc(text) : std::string(text);
+    if (representation.byte_level) return encode_byte_level(normalized);
+    return replace_all(normalized, " ", *representation.marker);
+}
+
+std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
+    std::string out;
+    if (from.empty()) {
+        // An empty pattern matches before every character and at the end.
+        out.reserve(text.size() + (text.size() + 1) * to.size());
+        out += to;
+        for (size_t i = 0; i < text.size();) {
+            size_t end = i + 1;
+            while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+            out += text.substr(i, end - i);
+            out += to;
+            i = end;
+        }
+        return out;
+    }
+    size_t start = 0;
+    for (size_t at = text.find(from); at != std::string_view::npos; at = text.find(from, start)) {
+        out += text.substr(start, at - start);
+        out += to;
+        start = at + from.size();
+    }
+    out += text.substr(start);
+    return out;
 }
 
 }  // namespace lexmill

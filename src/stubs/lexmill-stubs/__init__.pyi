@@ -233,6 +233,22 @@ class Lexmill:
 
         Returns:
             ReindexResult with details about the reindexing operation"""
+    def spell(self, text: str) -> str:
+        """Write plain text in this tokenizer's spelling
+
+        Applies NFC when the normalizer has an NFC step, then writes every UTF-8
+        byte as its byte-level character (byte-level tokenizers: ' the' becomes
+        'Ġthe') or every space as the space marker (' the' becomes '▁the').
+        Exactly the text given is converted: no space is put before it.
+
+        Args:
+            text: Plain text
+
+        Returns:
+            The text as the vocabulary spells it
+
+        Raises:
+            ValueError: if the tokenizer has neither a ByteLevel pre-tokenizer nor a space marker"""
 
 # Result objects come only from Lexmill methods; calling a result class raises
 # TypeError at run time, which no stub can express.

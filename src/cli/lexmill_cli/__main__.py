@@ -1,0 +1,5 @@
+import sys
+
+from lexmill_cli.program import main
+
+sys.exit(main())
