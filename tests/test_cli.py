@@ -293,7 +293,7 @@ def test_validate_reports_invalid_merges_with_status_1(tmp_path):
 
 def test_add_builds_merges_and_reports_each_token(small, tmp_path):
     out_path = tmp_path / "out.json"
-    status, out, _ = lexmill_command("add", small, "abcd", "c", "-o", out_path, "xy")
+    status, out, _ = lexmill_command("add", small, "abcd", "c", "-o", out_path, "xy", "--chain")
     assert status == 0
     # "d" takes ID 7 on the way, "x" and "y" 9 and 10.
     assert "'abcd': added (longest_prefix), ID 8, merges added: 'abc' + 'd'" in out
@@ -367,14 +367,38 @@ def test_add_keep_size_holds_the_size_and_writes_the_changed_rows(tmp_path):
     assert expected and json.loads(map_path.read_text(encoding="utf-8")) == expected
 
 
-def test_add_keep_size_refuses_to_write_when_room_took_a_new_token(tmp_path):
-    # The new token is built from "abcdef", the longest unprotected token,
-    # which goes to make room and takes the new token with it.
+@pytest.mark.parametrize(
+    "options, method, pinned",
+    [([], "reachable", True), (["--chain"], "longest_prefix", True), (["--no-pin"], "reachable", False)],
+)
+def test_add_builds_reachable_tokens_and_pins_added_tokens(tmp_path, options, method, pinned):
+    from tokenizers import Tokenizer
+
+    special = {"id": 5, "content": "<s>", "special": True, "single_word": False, "lstrip": False, "rstrip": False,
+               "normalized": False}
+    source = write(tmp_path / "in.json", ["a", "b", "c", "ab", "abc"], merges=[("a", "b"), ("ab", "c")],
+                   added_tokens=[special])
+    out_path = tmp_path / "out.json"
+    # The merges cut "abcab" into "abc" and "ab": one merge joins them.
+    status, out, err = lexmill_command("add", source, "abcab", "-o", out_path, *options)
+    assert status == 0 and f"'abcab': added ({method})" in out
+    # <s> is an added token only; the new token moved the vocabulary's end.
+    assert ("pinned 1 added tokens" in out) == pinned
+    assert ("would be read with another ID" in err) == (not pinned)
+    read = Tokenizer.from_file(str(out_path)).get_vocab(with_added_tokens=True)
+    assert (read["<s>"] == 5) == pinned
+    if method == "reachable":
+        assert Tokenizer.from_file(str(out_path)).encode("abcab").tokens == ["abcab"]
+
+
+def test_add_keep_size_refuses_to_write_when_nothing_is_left_to_remove(tmp_path):
+    # "abcdefx" is built from "abcdef", the only token that could make room,
+    # whose removal would take the new token with it.
     source = write(tmp_path / "in.json", ["a", "b", "c", "d", "e", "f", "x", "abcdef"])
     out_path = tmp_path / "out.json"
     status, out, err = lexmill_command("add", source, "abcdefx", "--keep-size", "-o", out_path)
     assert status == 1
-    assert "1 of the tokens asked for were removed again to make room ('abcdefx'); nothing was written" in err
+    assert "1 of the tokens asked for could not be added: nothing was left to remove" in err
     assert "added while keeping the vocabulary size:" in out
     assert not out_path.exists()
 

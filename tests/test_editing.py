@@ -2,6 +2,7 @@
 
 import json
 import re
+import warnings
 
 import pytest
 
@@ -152,6 +153,32 @@ def test_next_id_wraps_past_the_largest_id(lexmill, vocab, added_tokens, expecte
     editor.add_token_atomic("p")
     editor.add_token_atomic("q")
     assert ids_of(editor, ["p", "q"]) == expected
+
+
+# --- added tokens and readers ------------------------------------------------
+
+
+def test_pinning_enters_added_tokens_a_reader_would_renumber(lexmill, tmp_path):
+    added = [
+        {"id": 2, "content": "<s>", "special": True},  # read as 2 while the vocabulary has two entries
+        {"id": 9, "content": "<pad>", "special": True},  # read as 3
+        {"id": 1, "content": "b", "special": False},  # a vocabulary token: read with its own ID
+        {"id": 0, "content": "<unk>", "special": True},  # ID 0 is the vocabulary's "a": cannot be pinned
+    ]
+    editor = open_doc(lexmill, ["a", "b"], added_tokens=added)
+    for write in (editor.to_json, lambda: editor.save(str(tmp_path / "out.json"))):
+        with pytest.warns(UserWarning, match=r"^2 added tokens would be read .* pin_added_tokens\(\)"):
+            write()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(UserWarning):
+            editor.save(str(tmp_path / "refused.json"))
+    assert not (tmp_path / "refused.json").exists()
+    assert editor.pin_added_tokens() == 2
+    assert editor.get_vocab() == {"<pad>": 9, "<s>": 2, "a": 0, "b": 1}
+    with pytest.warns(UserWarning, match="^1 added token would"):
+        editor.to_json()
+    assert editor.pin_added_tokens() == 0
 
 
 # --- removal ------------------------------------------------------------------

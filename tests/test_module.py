@@ -56,6 +56,8 @@ RESULT_FIELDS = {
         "new_max_id",
         "ids_remapped",
         "gaps_removed",
+        "old_ids",
+        "new_ids",
     ],
     "ValidationResult": ["valid_count", "invalid_count", "invalid_merges"],
     "TokenizerStats": [

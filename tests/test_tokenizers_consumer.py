@@ -8,6 +8,8 @@ section of their own at the end of the run.
 """
 
 import json
+import subprocess
+import sys
 import warnings
 from collections import Counter
 from types import SimpleNamespace
@@ -302,6 +304,40 @@ def test_consumer_reads_every_id_as_written(edited, kind, name):
     unpinned = scenario.unpinned.get_vocab(with_added_tokens=True)
     renumbered = any(unpinned.get(token) != token_id for token, token_id in scenario.added_ids.items())
     assert scenario.warned == renumbered
+
+
+def lexmill_command(*args):
+    ran = subprocess.run([sys.executable, "-m", "lexmill_cli", *map(str, args)], capture_output=True, text=True)
+    assert ran.returncode == 0, ran.stderr
+    return ran.stdout
+
+
+@pytest.mark.parametrize("command", ["add", "add --keep-size", "remove", "shrink", "remove + reindex", "sync-chars", "merge"])
+@pytest.mark.parametrize("name", TARGETS)
+def test_command_line_edits_are_read_as_written(edited, tmp_path, name, command):
+    original = edited.original(name)
+    other = edited.original(GEMMA3 if name == QWEN3 else QWEN3)
+    words = tmp_path / "words.txt"
+    words.write_text("\n".join(list(edited("added", name).ordinary.values())[:100]), encoding="utf-8")
+    out = tmp_path / "out.json"
+    frequent = tmp_path / "frequent.txt"
+    frequent.write_text("\n".join(frequent_tokens(original.tokenizer, 8)), encoding="utf-8")
+    runs = {
+        "add": [["add", original.path, "--tokens-file", words]],
+        "add --keep-size": [["add", original.path, "--tokens-file", words, "--keep-size"]],
+        "remove": [["remove", original.path, "--tokens-file", frequent]],
+        "shrink": [["shrink", original.path, "3000"]],
+        "remove + reindex": [["remove", original.path, "--tokens-file", frequent], ["reindex", out]],
+        "sync-chars": [["sync-chars", original.path, other.path, "--force", "-q"]],
+        "merge": [["merge", original.path, other.path, "--max-vocab-size", "400000"]],
+    }[command]
+    for args in runs:
+        lexmill_command(*args, "-o", out)
+    written = lexmill.Lexmill(str(out))
+    with open(out, encoding="utf-8") as saved:
+        added_ids = {token["content"]: token["id"] for token in json.load(saved)["added_tokens"]}
+    misread = read_differently(Tokenizer.from_file(str(out)), written.get_vocab(), added_ids)
+    assert not misread, f"{len(misread)} tokens read with another ID, (written, token, read): {misread[:3]}"
 
 
 @pytest.mark.parametrize("name", TARGETS)

@@ -95,6 +95,10 @@ def build_parser() -> argparse.ArgumentParser:
     def output(sub: argparse.ArgumentParser, required: bool = True) -> None:
         sub.add_argument("-o", "--output", metavar="PATH", required=required,
                          help="where to write the edited tokenizer (may be the input file itself)")
+        sub.add_argument("--no-pin", dest="pin", action="store_false",
+                         help="leave added tokens that are no vocabulary tokens out of the vocabulary; by default "
+                              "they are entered under their own IDs before writing, since the tokenizers "
+                              "library would otherwise number them itself and read them with other IDs")
 
     def source(sub: argparse.ArgumentParser, use: str) -> None:
         sub.add_argument("source", metavar="SOURCE", help=f"the tokenizer.json {use}")
@@ -132,15 +136,20 @@ def build_parser() -> argparse.ArgumentParser:
     listing(sub)
 
     sub = command("add", run_add, "add tokens with the merges that build them",
-                  "Add tokens to the vocabulary together with the merge chain that lets BPE produce them. "
-                  "New merges rank below every existing one. Tokens that are already there are left as "
-                  "they are.")
+                  "Add tokens to the vocabulary together with the merges that let BPE produce them: "
+                  "the pieces the existing merges cut a token into are joined by new merges, which rank "
+                  "below every existing one, so that BPE produces the token whole. Tokens that are "
+                  "already there are left as they are.")
     token_arguments(sub)
+    sub.add_argument("--chain", action="store_true",
+                     help="build the classic chain instead (longest prefix in the vocabulary, then character "
+                          "by character): existing merges often split such a token before it completes")
     mode = sub.add_mutually_exclusive_group()
     mode.add_argument("--atomic", action="store_true", help="add bare vocabulary entries without merges (special tokens)")
     mode.add_argument("--keep-size", action="store_true",
-                      help="remove the longest unprotected tokens to keep the vocabulary size "
-                           "(the new tokens, single characters, '▁' and <...>/[...] tokens are protected)")
+                      help="remove the longest unprotected tokens to keep the vocabulary size and ID range "
+                           "(the new tokens, single characters, <...>/[...] tokens and added tokens are "
+                           "protected); the new tokens take the IDs freed")
     sub.add_argument("--whitelist", metavar="TOKEN", nargs="+", default=[],
                      help="with --keep-size: further tokens that must not be chosen for removal")
     sub.add_argument("--id-map", metavar="FILE",
@@ -173,7 +182,8 @@ def build_parser() -> argparse.ArgumentParser:
     listing(sub)
 
     sub = command("reindex", run_reindex, "renumber the vocabulary to IDs 0 to n-1",
-                  "Close the gaps in the vocabulary's ID space; added tokens keep their IDs.")
+                  "Close the gaps in the vocabulary's ID space. Added tokens stay in step: one that is a "
+                  "vocabulary token takes its new ID, and the IDs of the others are kept free.")
     sub.add_argument("--id-map", metavar="FILE",
                      help="write the IDs that moved to FILE as JSON, {\"old ID\": new ID}")
     output(sub)

@@ -9,7 +9,7 @@ import sys
 from typing import Iterator
 
 from lexmill_cli.errors import CommandError
-from lexmill_cli.files import drop_invalid_merges, open_editor, save_editor, source_failure
+from lexmill_cli.files import open_editor, save_editor, source_failure
 from lexmill_cli.report import Report
 from lexmill_cli.tokens import spelling_of
 
@@ -53,8 +53,7 @@ def run_sync_chars(args: argparse.Namespace, report: Report) -> int:
     report.counts(counts)
     if counts["chars_added_count"] == 0:
         report.warn(f"no characters were copied: {args.input} has every single character of {args.source}")
-    drop_invalid_merges(editor, report)
-    save_editor(editor, args.output, report)
+    save_editor(editor, args, report)
     return 0
 
 
@@ -75,5 +74,5 @@ def run_merge(args: argparse.Namespace, report: Report) -> int:
             f"--max-vocab-size {args.max_vocab_size}; --max-vocab-size "
             f"{args.max_vocab_size + result.target_tokens_removed} keeps them all"
         )
-    save_editor(editor, args.output, report)
+    save_editor(editor, args, report)
     return 0

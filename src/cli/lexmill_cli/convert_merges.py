@@ -60,7 +60,7 @@ def run_convert_merges(args: argparse.Namespace, report: Report) -> int:
     report.line(f"converted {converted} of {len(merges)} merges from single strings to pairs")
     if not converted:
         report.warn(f"no merge of {args.input} is a single string: it was rewritten in lexmill's layout only")
-    save_editor(editor, args.output, report)
+    save_editor(editor, args, report)
     return 0
 
 

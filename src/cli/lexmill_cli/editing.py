@@ -7,7 +7,7 @@ import argparse
 import lexmill
 
 from lexmill_cli.errors import CommandError, UsageError
-from lexmill_cli.files import check_side_file, drop_invalid_merges, open_editor, save_editor
+from lexmill_cli.files import check_side_file, open_editor, save_editor
 from lexmill_cli.id_maps import changed_rows, moved_ids
 from lexmill_cli.report import DEFAULT_SHOWN, Report, merge_text, token_list, token_text
 from lexmill_cli.tokens import in_vocabulary_spelling, named_tokens
@@ -31,17 +31,16 @@ def run_add(args: argparse.Namespace, report: Report) -> int:
     elif args.keep_size:
         whitelist = in_vocabulary_spelling(args, editor, list(args.whitelist))
         before = editor.get_vocab() if args.id_map is not None else {}
-        added = add_keeping_size(editor, tokens, whitelist, report)
-        drop_invalid_merges(editor, report)
+        added = add_keeping_size(editor, tokens, whitelist, not args.chain, report)
         if args.id_map is not None:
             id_map = (args.id_map, changed_rows(before, editor.get_vocab()))
     else:
-        added = add_with_merges(editor, tokens, report)
+        added = add_with_merges(editor, tokens, not args.chain, report)
     report.line(f"added {added} of {len(tokens)} tokens")
     # Adding what is there already is no failure: the tokens are in the file.
     if added == 0:
         report.warn("nothing was added: every token is already in the vocabulary")
-    save_editor(editor, args.output, report, id_map)
+    save_editor(editor, args, report, id_map)
     return 0
 
 
@@ -56,9 +55,9 @@ def add_atomic(editor: lexmill.Lexmill, tokens: list[str], report: Report) -> in
     return added
 
 
-def add_with_merges(editor: lexmill.Lexmill, tokens: list[str], report: Report) -> int:
+def add_with_merges(editor: lexmill.Lexmill, tokens: list[str], reachable: bool, report: Report) -> int:
     added = 0
-    for result in editor.add_tokens(tokens):
+    for result in editor.add_tokens(tokens, reachable=reachable):
         if not result.added:
             report.detail(f"{token_text(result.token)}: already in the vocabulary")
             continue
@@ -69,20 +68,19 @@ def add_with_merges(editor: lexmill.Lexmill, tokens: list[str], report: Report) 
     return added
 
 
-def add_keeping_size(editor: lexmill.Lexmill, tokens: list[str], whitelist: list[str], report: Report) -> int:
-    # The tokens asked for are protected too: otherwise a long new token can
-    # be chosen to make room for itself.
-    counts = editor.add_tokens_keep_size(tokens, whitelist=tokens + whitelist)
+def add_keeping_size(
+    editor: lexmill.Lexmill, tokens: list[str], whitelist: list[str], reachable: bool, report: Report
+) -> int:
+    counts = editor.add_tokens_keep_size(tokens, whitelist=whitelist, reachable=reachable)
     report.line("added while keeping the vocabulary size:")
     report.counts(counts)
-    # A protected token still goes when a token it is built from is chosen
-    # to make room; writing such a file would report a failure as success.
-    lost = [token for token in tokens if not editor.has_token(token)]
-    if lost:
+    # Left out for want of anything to remove: writing the file would report
+    # a failure as success.
+    if counts["tokens_not_added"]:
+        left_out = [token for token in tokens if not editor.has_token(token)]
         raise CommandError(
-            f"{len(lost)} of the tokens asked for were removed again to make room "
-            f"({token_list(lost, DEFAULT_SHOWN)}); nothing was written. "
-            "Whitelist the tokens they are built from, or add them without --keep-size"
+            f"{counts['tokens_not_added']} of the tokens asked for could not be added: nothing was left "
+            f"to remove to make room ({token_list(left_out, DEFAULT_SHOWN)}); nothing was written"
         )
     for token in tokens:
         report.detail(f"  {token_text(token)}: ID {editor.get_token_id(token)}")
@@ -126,8 +124,7 @@ def run_remove(args: argparse.Namespace, report: Report) -> int:
     report.line(
         f"removed {vocab_size - editor.vocab_size} tokens and {merges_count - editor.merges_count} merges in all"
     )
-    drop_invalid_merges(editor, report)
-    save_editor(editor, args.output, report)
+    save_editor(editor, args, report)
     return 0
 
 
@@ -162,8 +159,7 @@ def run_shrink(args: argparse.Namespace, report: Report) -> int:
     result = editor.shrink(args.count, args.min_id)
     report.line("shrunk:")
     report.fields(result)
-    drop_invalid_merges(editor, report)
-    save_editor(editor, args.output, report)
+    save_editor(editor, args, report)
     return 0
 
 
@@ -175,5 +171,5 @@ def run_reindex(args: argparse.Namespace, report: Report) -> int:
     report.line("reindexed:")
     report.fields(result)
     id_map = (args.id_map, moved_ids(before, editor.get_vocab())) if args.id_map is not None else None
-    save_editor(editor, args.output, report, id_map)
+    save_editor(editor, args, report, id_map)
     return 0

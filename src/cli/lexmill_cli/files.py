@@ -2,10 +2,12 @@
 
 from __future__ import annotations
 
+import argparse
 import json
 import os
 import re
 import shlex
+import warnings
 from typing import Mapping
 
 import lexmill
@@ -57,14 +59,6 @@ def source_failure(error: OSError, path: str) -> CommandError:
     return CommandError(message + load_hint(path, message))
 
 
-def drop_invalid_merges(editor: lexmill.Lexmill, report: Report) -> None:
-    # A removal can leave behind a second merge that produced a removed token;
-    # a file holding such a merge is refused by the tokenizers library.
-    dropped = editor.remove_invalid_merges()
-    if dropped:
-        report.line(f"removed {dropped} merges whose result is no longer in the vocabulary")
-
-
 def check_side_file(side: str | None, output: str | None, option: str) -> None:
     """A file written beside the tokenizer must not be moved over it, nor
     fail to take its place once the tokenizer is written."""
@@ -96,20 +90,38 @@ def discard(path: str) -> None:
         pass
 
 
-def save_editor(editor: lexmill.Lexmill, path: str, report: Report, id_map: tuple[str, Mapping[str, object]] | None = None) -> None:
-    """Writes the tokenizer and, with it, the ID map (path, mapping) if there is one.
+def save_editor(
+    editor: lexmill.Lexmill,
+    args: argparse.Namespace,
+    report: Report,
+    id_map: tuple[str, Mapping[str, object]] | None = None,
+) -> None:
+    """Writes the tokenizer to -o and, with it, the ID map (path, mapping) if there is one.
 
-    The map is written first beside its place and moved there only once the
+    Added tokens whose content is no vocabulary token are pinned first (unless
+    --no-pin): the tokenizers library would otherwise number them itself. The
+    map is written first beside its place and moved there only once the
     tokenizer is saved, so that a failure leaves neither.
     """
+    path = args.output
+    if args.pin:
+        pinned = editor.pin_added_tokens()
+        if pinned:
+            report.line(f"pinned {pinned} added tokens into the vocabulary under their own IDs")
     staged = stage_json(id_map[0], id_map[1], "ID map") if id_map is not None else None
     try:
-        editor.save(path)
+        # The module's warning that the file would be read with other IDs (with
+        # --no-pin) goes into the report, not through the warnings machinery.
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", UserWarning)
+            editor.save(path)
     except (OSError, ValueError) as error:
         if staged is not None:
             discard(staged)
         raise CommandError(str(error)) from error
     report.line(f"wrote {path}: {editor!r}")
+    for warning in caught:
+        report.warn(str(warning.message))
     if id_map is not None and staged is not None:
         try:
             os.replace(staged, id_map[0])

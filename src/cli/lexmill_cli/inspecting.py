@@ -42,6 +42,6 @@ def run_validate(args: argparse.Namespace, report: Report) -> int:
     if args.remove_invalid:
         removed = editor.remove_invalid_merges()
         report.line(f"removed {removed} invalid merges")
-        save_editor(editor, args.output, report)
+        save_editor(editor, args, report)
         return 0
     return 1 if result.invalid_count else 0

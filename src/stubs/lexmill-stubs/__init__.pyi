@@ -113,24 +113,38 @@ class Lexmill:
 
         Returns:
             MergeTokenizerResult with merge statistics"""
-    def add_token(self, token: str) -> AdditionResult:
+    def add_token(self, token: str, *, reachable: bool = False) -> AdditionResult:
         """Add a token with proper merge chain creation
 
         This method intelligently adds a token using one of these strategies:
         - Single character: Added directly to vocab
         - Longest prefix: If a prefix exists, adds prefix + suffix -> token merge
         - Character chain: Builds merge chain a+b->ab, ab+c->abc, etc.
+        - Reachable (reachable=True): Cuts the token into the pieces the current
+          merges give it and chains those, so that BPE produces the token whole
+
+        Use reachable=True for words the model should see as one token: new
+        merges rank below every existing one, so existing merges often split a
+        word before the default chain completes. The default keeps the classic
+        chain, which files made with earlier versions were built with.
 
         Args:
             token: Token string to add
+            reachable: Chain the pieces BPE already cuts the token into (default: False)
 
         Returns:
             AdditionResult with details about how the token was added"""
-    def add_tokens(self, tokens: Sequence[str]) -> list[AdditionResult]:
+    def add_tokens(self, tokens: Sequence[str], *, reachable: bool = False) -> list[AdditionResult]:
         """Add multiple tokens
+
+        Use reachable=True for words the model should see as one token: new
+        merges rank below every existing one, so existing merges often split a
+        word before the default chain completes. The default keeps the classic
+        chain, which files made with earlier versions were built with.
 
         Args:
             tokens: List of token strings to add
+            reachable: Chain the pieces BPE already cuts each token into (default: False)
 
         Returns:
             List of AdditionResult for each token"""
@@ -204,15 +218,30 @@ class Lexmill:
 
         Returns:
             Dictionary with sync operation details"""
-    def add_tokens_keep_size(self, tokens: Sequence[str], whitelist: Sequence[str] | None = None) -> dict[str, int]:
+    def add_tokens_keep_size(
+        self, tokens: Sequence[str], whitelist: Sequence[str] | None = None, *, reachable: bool = False
+    ) -> dict[str, int]:
         """Add tokens while keeping vocabulary size fixed
 
         Adds new tokens and automatically removes other tokens to maintain
         the original vocabulary size.
 
+        Every entry an addition creates (the token and the pieces of its merge
+        chain) is paid for by removing the longest tokens that may go (never
+        single characters, <...>/[...] tokens, added tokens, the whitelist or
+        what this call adds) and takes an ID such a removal freed, so neither
+        the size nor the largest ID grows. When nothing is left to remove, the
+        remaining tokens are left out and counted in tokens_not_added.
+
+        Use reachable=True for words the model should see as one token: new
+        merges rank below every existing one, so existing merges often split a
+        word before the default chain completes. The default keeps the classic
+        chain, which files made with earlier versions were built with.
+
         Args:
             tokens: List of tokens to add
             whitelist: Optional list of tokens that should never be removed
+            reachable: Chain the pieces BPE already cuts each token into (default: False)
 
         Returns:
             Dictionary with operation details"""
@@ -231,8 +260,27 @@ class Lexmill:
         Note: Merges don't contain IDs, they reference token strings,
         so they don't need to be updated.
 
+        Added tokens stay in step: one whose content is a vocabulary token takes
+        that token's new ID, and the ID of one whose content is not is skipped.
+        The result's old_ids and new_ids list the entries that moved, so rows of
+        an embedding matrix follow in one line: E[r.new_ids] = E[r.old_ids]
+        (numpy; in torch, under torch.no_grad()).
+
         Returns:
             ReindexResult with details about the reindexing operation"""
+    def pin_added_tokens(self) -> int:
+        """Enter added tokens into the model vocabulary under their own IDs
+
+        Readers such as the tokenizers library ignore the written ID of an added
+        token whose content is not in the model vocabulary and number such tokens
+        themselves, from the vocabulary's size upward: after an edit that changes
+        the size, they would be read with other IDs. Pinning makes each of them a
+        vocabulary entry (without merges) under the ID it is written with, unless
+        another vocabulary token holds that ID. save() and to_json() warn when
+        pinning is needed.
+
+        Returns:
+            Number of added tokens entered into the vocabulary"""
     def spell(self, text: str) -> str:
         """Write plain text in this tokenizer's spelling
 
@@ -273,7 +321,7 @@ class AdditionResult:
     @property
     def added(self) -> bool: ...
     @property
-    def method(self) -> Literal["single_char", "longest_prefix", "char_chain", "already_exists"]: ...
+    def method(self) -> Literal["single_char", "longest_prefix", "char_chain", "reachable", "already_exists"]: ...
     @property
     def added_merges(self) -> list[tuple[str, str]]: ...
 
@@ -373,3 +421,10 @@ class ReindexResult:
     def ids_remapped(self) -> int: ...
     @property
     def gaps_removed(self) -> int: ...
+    # The entries that moved: old_ids[i] became new_ids[i], so the rows of an
+    # embedding matrix follow in one line, E[r.new_ids] = E[r.old_ids] (numpy;
+    # in torch under torch.no_grad()).
+    @property
+    def old_ids(self) -> list[int]: ...
+    @property
+    def new_ids(self) -> list[int]: ...
