@@ -231,6 +231,43 @@ class TestIdConversion:
         assert raised.value.__cause__ is None
 
 
+def failing_conversions(exception):
+    """Arguments whose conversion meets `exception` where a failure would be dropped."""
+
+    class Tokens(list):
+        def __len__(self):  # asked only as a capacity hint
+            raise exception
+
+    class Meta(type):
+        def __getattribute__(cls, name):
+            if name == "__qualname__":
+                raise exception
+            return super().__getattribute__(name)
+
+    class Unprintable:
+        def __str__(self):
+            raise exception
+
+    class Index:
+        def __index__(self):
+            raise TypeError(Unprintable())
+
+    return {
+        "length hint": lambda editor: editor.add_tokens(Tokens(["zz"])),
+        "type name": lambda editor: editor.has_token(Meta("Odd", (), {})()),
+        "message of a TypeError": lambda editor: editor.get_token_by_id(Index()),
+    }
+
+
+@pytest.mark.parametrize("place", ["length hint", "type name", "message of a TypeError"])
+@pytest.mark.parametrize("exception", [KeyboardInterrupt, SystemExit, MemoryError])
+def test_interrupts_exits_and_memory_errors_are_never_dropped(editor, place, exception):
+    before = editor.to_json()
+    with pytest.raises(exception):
+        failing_conversions(exception)[place](editor)
+    assert editor.to_json() == before
+
+
 class TestErrorMapping:
     def test_missing_file(self, lexmill, tmp_path):
         path = str(tmp_path / "absent.json")
