@@ -1,5 +1,6 @@
 """How every Lexmill call binds, converts and answers: the shared call layer."""
 
+import errno
 import json
 import pathlib
 import sys
@@ -271,20 +272,21 @@ def test_interrupts_exits_and_memory_errors_are_never_dropped(editor, place, exc
 class TestErrorMapping:
     def test_missing_file(self, lexmill, tmp_path):
         path = str(tmp_path / "absent.json")
-        error = raised_message(OSError, lambda: lexmill.Lexmill(path))
+        error = raised_message(FileNotFoundError, lambda: lexmill.Lexmill(path))
         assert error == f"Failed to load tokenizer: Failed to read: {path}"
 
     def test_path_is_reported_exactly_as_given(self, lexmill, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
-        assert raised_message(OSError, lambda: lexmill.Lexmill("./x/../absent.json")) == (
+        assert raised_message(FileNotFoundError, lambda: lexmill.Lexmill("./x/../absent.json")) == (
             "Failed to load tokenizer: Failed to read: ./x/../absent.json"
         )
 
-    def test_oserror_carries_only_the_message(self, lexmill, tmp_path):
+    def test_oserror_carries_only_the_message_and_the_system_reason_as_cause(self, lexmill, tmp_path):
         with pytest.raises(OSError) as raised:
             lexmill.Lexmill(str(tmp_path / "absent.json"))
         assert len(raised.value.args) == 1
         assert raised.value.errno is None and raised.value.filename is None
+        assert type(raised.value.__cause__) is FileNotFoundError and raised.value.__cause__.errno == errno.ENOENT
 
     @pytest.mark.parametrize(
         "content, reason",
@@ -302,7 +304,7 @@ class TestErrorMapping:
         assert error == "Failed to load tokenizer: " + reason.format(path=path)
 
     def test_directory_instead_of_file(self, lexmill, tmp_path):
-        assert raised_message(OSError, lambda: lexmill.Lexmill(str(tmp_path))) == (
+        assert raised_message(IsADirectoryError, lambda: lexmill.Lexmill(str(tmp_path))) == (
             f"Failed to load tokenizer: Failed to read: {tmp_path}"
         )
 
@@ -326,7 +328,7 @@ class TestErrorMapping:
 
     def test_save_to_a_missing_directory(self, editor, tmp_path):
         path = str(tmp_path / "missing" / "tokenizer.json")
-        assert raised_message(OSError, lambda: editor.save(path)) == f"Failed to save tokenizer: Failed to write: {path}"
+        assert raised_message(FileNotFoundError, lambda: editor.save(path)) == f"Failed to save tokenizer: Failed to write: {path}"
 
     def test_save_with_nul_in_path_writes_nothing(self, editor, tmp_path):
         target = tmp_path / "out.json"
