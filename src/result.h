@@ -21,12 +21,23 @@ enum class ErrorKind {
     serialize,          // producing the JSON text
     merge,              // merging a source tokenizer into the editor
     spelling,           // writing text in a tokenizer's spelling
+    interrupted,        // the caller asked a file operation to stop; the message is not shown
 };
 
 struct Error {
     ErrorKind kind;
     std::string message;
+    // The operating system's error number behind a file failure; 0 when the
+    // system reported none.
+    int os_error = 0;
 };
+
+// The same failure reported as one of another operation. An interruption
+// stays one: the caller that asked for it is waiting for exactly that.
+inline Error reported_as(ErrorKind kind, Error error) {
+    if (error.kind != ErrorKind::interrupted) error.kind = kind;
+    return error;
+}
 
 template <typename T>
 class [[nodiscard]] Result {

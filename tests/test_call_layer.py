@@ -1,5 +1,6 @@
 """How every Lexmill call binds, converts and answers: the shared call layer."""
 
+import errno
 import json
 import pathlib
 import sys
@@ -231,23 +232,61 @@ class TestIdConversion:
         assert raised.value.__cause__ is None
 
 
+def failing_conversions(exception):
+    """Arguments whose conversion meets `exception` where a failure would be dropped."""
+
+    class Tokens(list):
+        def __len__(self):  # asked only as a capacity hint
+            raise exception
+
+    class Meta(type):
+        def __getattribute__(cls, name):
+            if name == "__qualname__":
+                raise exception
+            return super().__getattribute__(name)
+
+    class Unprintable:
+        def __str__(self):
+            raise exception
+
+    class Index:
+        def __index__(self):
+            raise TypeError(Unprintable())
+
+    return {
+        "length hint": lambda editor: editor.add_tokens(Tokens(["zz"])),
+        "type name": lambda editor: editor.has_token(Meta("Odd", (), {})()),
+        "message of a TypeError": lambda editor: editor.get_token_by_id(Index()),
+    }
+
+
+@pytest.mark.parametrize("place", ["length hint", "type name", "message of a TypeError"])
+@pytest.mark.parametrize("exception", [KeyboardInterrupt, SystemExit, MemoryError])
+def test_interrupts_exits_and_memory_errors_are_never_dropped(editor, place, exception):
+    before = editor.to_json()
+    with pytest.raises(exception):
+        failing_conversions(exception)[place](editor)
+    assert editor.to_json() == before
+
+
 class TestErrorMapping:
     def test_missing_file(self, lexmill, tmp_path):
         path = str(tmp_path / "absent.json")
-        error = raised_message(OSError, lambda: lexmill.Lexmill(path))
+        error = raised_message(FileNotFoundError, lambda: lexmill.Lexmill(path))
         assert error == f"Failed to load tokenizer: Failed to read: {path}"
 
     def test_path_is_reported_exactly_as_given(self, lexmill, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
-        assert raised_message(OSError, lambda: lexmill.Lexmill("./x/../absent.json")) == (
+        assert raised_message(FileNotFoundError, lambda: lexmill.Lexmill("./x/../absent.json")) == (
             "Failed to load tokenizer: Failed to read: ./x/../absent.json"
         )
 
-    def test_oserror_carries_only_the_message(self, lexmill, tmp_path):
+    def test_oserror_carries_only_the_message_and_the_system_reason_as_cause(self, lexmill, tmp_path):
         with pytest.raises(OSError) as raised:
             lexmill.Lexmill(str(tmp_path / "absent.json"))
         assert len(raised.value.args) == 1
         assert raised.value.errno is None and raised.value.filename is None
+        assert type(raised.value.__cause__) is FileNotFoundError and raised.value.__cause__.errno == errno.ENOENT
 
     @pytest.mark.parametrize(
         "content, reason",
@@ -265,7 +304,7 @@ class TestErrorMapping:
         assert error == "Failed to load tokenizer: " + reason.format(path=path)
 
     def test_directory_instead_of_file(self, lexmill, tmp_path):
-        assert raised_message(OSError, lambda: lexmill.Lexmill(str(tmp_path))) == (
+        assert raised_message(IsADirectoryError, lambda: lexmill.Lexmill(str(tmp_path))) == (
             f"Failed to load tokenizer: Failed to read: {tmp_path}"
         )
 
@@ -289,7 +328,7 @@ class TestErrorMapping:
 
     def test_save_to_a_missing_directory(self, editor, tmp_path):
         path = str(tmp_path / "missing" / "tokenizer.json")
-        assert raised_message(OSError, lambda: editor.save(path)) == f"Failed to save tokenizer: Failed to write: {path}"
+        assert raised_message(FileNotFoundError, lambda: editor.save(path)) == f"Failed to save tokenizer: Failed to write: {path}"
 
     def test_save_with_nul_in_path_writes_nothing(self, editor, tmp_path):
         target = tmp_path / "out.json"

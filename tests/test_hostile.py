@@ -321,7 +321,7 @@ class TestSaveNeverDamagesAFile:
         target = tmp_path / "tokenizer.json"
         target.mkdir()
         (target / "inside").write_bytes(b"kept")
-        message = raised_message(OSError, lambda: editor.save(str(target)))
+        message = raised_message(IsADirectoryError, lambda: editor.save(str(target)))
         assert message == SAVE + f"Failed to write: {target}"
         assert target.is_dir() and (target / "inside").read_bytes() == b"kept"
         assert directory_listing(tmp_path) == ["tokenizer.json"]
@@ -335,7 +335,7 @@ class TestSaveNeverDamagesAFile:
         try:
             if running_as_root_without_permission_checks(folder):
                 pytest.skip("permissions are not enforced for this user")
-            message = raised_message(OSError, lambda: editor.save(str(target)))
+            message = raised_message(PermissionError, lambda: editor.save(str(target)))
             assert message == SAVE + f"Failed to write: {target}"
             assert target.read_bytes() == b"old content"
             assert directory_listing(folder) == ["tokenizer.json"]

@@ -955,7 +955,8 @@ def test_default_limit(merger):
 def test_unreadable_source(merger, tmp_path, limit):
     missing = str(tmp_path / "missing.json")
     merger.fails(
-        worked_target(), missing, limit, f"Failed to load source tokenizer: Failed to read: {missing}", OSError
+        worked_target(), missing, limit, f"Failed to load source tokenizer: Failed to read: {missing}",
+        FileNotFoundError,
     )
 
 
@@ -967,7 +968,10 @@ def test_source_path_with_nul_is_not_cut_short(merger):
 
 
 def test_source_directory(merger, tmp_path):
-    merger.fails(worked_target(), str(tmp_path), 0, f"Failed to load source tokenizer: Failed to read: {tmp_path}", OSError)
+    merger.fails(
+        worked_target(), str(tmp_path), 0, f"Failed to load source tokenizer: Failed to read: {tmp_path}",
+        IsADirectoryError,
+    )
 
 
 @pytest.mark.parametrize(
@@ -1084,7 +1088,7 @@ def test_added_token_entry_that_is_not_an_object(merger, entry, side):
 def test_source_loaded_before_non_object_entries_are_refused(merger, tmp_path):
     target = byte_level_target({"a": 0}, added_tokens=["<x>"])
     missing = str(tmp_path / "missing.json")
-    merger.fails(target, missing, None, f"Failed to load source tokenizer: Failed to read: {missing}", OSError)
+    merger.fails(target, missing, None, f"Failed to load source tokenizer: Failed to read: {missing}", FileNotFoundError)
 
 
 def test_non_object_entry_checked_right_after_the_range(merger):

@@ -37,15 +37,15 @@ Result<Editor> Editor::from_json(std::string_view text) {
     return from_tokenizer(std::move(*doc));
 }
 
-Result<Editor> Editor::load_tokenizer_file(const std::string& path) {
-    std::optional<FileText> file = FileText::read(path);
-    if (!file) return Error{ErrorKind::load, "Failed to read: " + path};
+Result<Editor> Editor::load_tokenizer_file(const std::string& path, const IoHooks& hooks) {
+    Result<FileText> file = FileText::read(path, hooks);
+    if (!file) return file.error();
     Result<Tokenizer> doc = parse_tokenizer_json(file->text(), file->readable());
     if (!doc) {
         // Reading accepts only valid UTF-8, so the encoding needs checking
         // only to tell which failure it was.
         if (!simdjson::validate_utf8(file->text().data(), file->text().size())) {
-            return Error{ErrorKind::load, "Failed to read: " + path};
+            return read_error(path);
         }
         return Error{ErrorKind::load, "Failed to parse tokenizer.json"};
     }
@@ -87,14 +87,14 @@ std::vector<Sym> Editor::vocab_in_id_order() const {
     return order;
 }
 
-Result<void> Editor::save(const std::string& path) const {
+Result<void> Editor::save(const std::string& path, const IoHooks& hooks) const {
     std::vector<Sym> order = vocab_in_id_order();
     // Streamed to the file: the text of a large tokenizer is never held whole.
-    FileReplacement file;
+    OutputFile file(hooks);
     bool ok = file.open(path) &&
               write_tokenizer_json(doc_, Layout::sorted, order, [&](std::string_view piece) { return file.write(piece); }) &&
               file.commit();
-    if (!ok) return Error{ErrorKind::save, "Failed to write: " + path};
+    if (!ok) return file.error();
     return {};
 }
 

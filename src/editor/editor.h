@@ -23,6 +23,8 @@
 
 namespace lexmill {
 
+class IoHooks;
+
 struct VocabEntry {
     std::string_view token;
     uint32_t id;
@@ -40,13 +42,15 @@ class Editor {
 public:
     // Opening. Errors of load_tokenizer_file have kind `load`; from_json
     // reports parse errors as `json` and non-BPE models as `unsupported_model`.
-    static Result<Editor> load_tokenizer_file(const std::string& path);
+    // Every operation that touches a file takes the caller's hooks, and
+    // returns an error of kind `interrupted` when they ask it to stop.
+    static Result<Editor> load_tokenizer_file(const std::string& path, const IoHooks& hooks);
     static Result<Editor> from_json(std::string_view text);
     static Editor from_tokenizer(Tokenizer doc);
 
     // Exporting and saving.
     std::string to_json() const;
-    Result<void> save(const std::string& path) const;
+    Result<void> save(const std::string& path, const IoHooks& hooks) const;
 
     // Queries. Views returned here stay valid until the editor next changes.
     size_t vocab_size() const { return doc_.model.vocab.size(); }
@@ -87,7 +91,7 @@ public:
                                         const std::optional<std::vector<std::string>>& whitelist,
                                         AdditionMethod method = AdditionMethod::chain);
     Result<SyncReport> sync_single_chars(const std::string& source_path, uint32_t min_id,
-                                         const ProgressSink& progress);
+                                         const ProgressSink& progress, const IoHooks& hooks);
 
     // Added tokens. A reader such as the tokenizers library numbers an added
     // token whose content is no vocabulary entry itself, from the number of
@@ -102,7 +106,8 @@ public:
     // Merging a source tokenizer into this one: merge_from opens the source
     // (errors of kind source_load), merge_tokenizer merges an open one
     // (errors of kind merge).
-    Result<MergeTokenizerResult> merge_from(const std::string& source_path, uint64_t max_vocab_size);
+    Result<MergeTokenizerResult> merge_from(const std::string& source_path, uint64_t max_vocab_size,
+                                            const IoHooks& hooks);
     Result<MergeTokenizerResult> merge_tokenizer(const Editor& source, uint64_t max_vocab_size);
 
     // Plain text in this tokenizer's spelling: NFC when its normalizer asks

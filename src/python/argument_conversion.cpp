@@ -15,7 +15,7 @@ namespace {
     if (type_name && PyUnicode_Check(type_name.get())) {
         PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", type_name.get(), target);
     } else {
-        PyErr_Clear();
+        if (!type_name) discard_ordinary_exception();
         PyErr_Format(PyExc_TypeError, "'<failed to extract type name>' object cannot be converted to '%s'", target);
     }
     throw_python_error();
@@ -71,7 +71,7 @@ std::vector<std::string> text_list_from_python(PyObject* value) {
     std::vector<std::string> texts;
     const Py_ssize_t hint = PySequence_Size(value);
     if (hint < 0) {
-        PyErr_Clear();
+        discard_ordinary_exception();
     } else {
         texts.reserve(static_cast<std::size_t>(std::min(hint, kMaxCapacityHint)));
     }
@@ -95,8 +95,9 @@ void name_argument_in_type_error(const char* name) {
     PyRef text = message ? PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, message.get())) : PyRef();
     PyRef replacement = text ? PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr)) : PyRef();
     if (!replacement) {
-        // Could not build the new message: the original is still the best report.
-        PyErr_Clear();
+        // Could not build the new message: the original is still the best
+        // report, unless building it met something the caller must see.
+        discard_ordinary_exception();
         pending.restore();
         return;
     }

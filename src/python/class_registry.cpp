@@ -92,7 +92,7 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
         if (name && PyUnicode_Check(name.get())) {
             PyErr_Format(PyExc_TypeError, "No constructor defined for %U", name.get());
         } else {
-            PyErr_Clear();
+            if (!name) discard_ordinary_exception();
             PyErr_SetString(PyExc_TypeError, "No constructor defined for <unknown>");
         }
         throw_python_error();

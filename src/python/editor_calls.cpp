@@ -7,15 +7,18 @@
 #include <cerrno>
 #include <utility>
 
+#include "python/interpreter_io.h"
+
 namespace lexmill::python {
 
-Result<Editor> open_file(Text path) { return Editor::load_tokenizer_file(path); }
+Result<Editor> open_file(Text path) { return Editor::load_tokenizer_file(path, InterpreterHooks{}); }
 
 Result<Editor> open_json(Text json_str) { return Editor::from_json(json_str); }
 
 Result<void> save(const Editor& editor, Text path) {
     warn_if_read_differently(editor);
-    return editor.save(path);
+    flush_stream_beneath(path);
+    return editor.save(path, InterpreterHooks{});
 }
 
 std::string to_json(const Editor& editor) {
@@ -50,7 +53,7 @@ ValidationResult validate_merges(const Editor& editor) { return editor.validate_
 uint64_t remove_invalid_merges(Editor& editor) { return editor.remove_invalid_merges(); }
 
 Result<MergeTokenizerResult> merge_from(Editor& editor, Text source_path, Count max_vocab_size) {
-    return editor.merge_from(source_path, max_vocab_size.value);
+    return editor.merge_from(source_path, max_vocab_size.value, InterpreterHooks{});
 }
 
 namespace {
@@ -92,7 +95,7 @@ Result<SyncReport> sync_single_chars(Editor& editor, Text source_path, Id min_id
             text.remove_prefix(static_cast<size_t>(n));
         }
     };
-    return editor.sync_single_chars(source_path, min_id.value, to_stderr);
+    return editor.sync_single_chars(source_path, min_id.value, to_stderr, InterpreterHooks{});
 }
 
 KeepSizeReport add_tokens_keep_size(Editor& editor, TextList tokens, OptionalTextList whitelist, Flag reachable) {

@@ -28,6 +28,15 @@ inline void check_status(int status) {
     if (status < 0) throw_python_error();
 }
 
+// Drops the pending exception where an ordinary failure may be ignored. What
+// is no ordinary failure (KeyboardInterrupt, SystemExit, MemoryError, any
+// BaseException that is no Exception) is never dropped: it stays pending and
+// PythonErrorSet carries it to the caller.
+inline void discard_ordinary_exception() {
+    if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) throw_python_error();
+    PyErr_Clear();
+}
+
 // The exception in the error indicator, taken out of it and normalized, with
 // each part owned; all empty when none is set. restore() puts it back.
 struct PendingException {

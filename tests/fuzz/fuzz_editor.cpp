@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <set>
 
+#include "editor/file_io.h"
 #include "fuzz_support.h"
 #include "editor/added_tokens.h"
 #include "reference_editor.h"
@@ -343,8 +344,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::vector<std::string> chars;
                 for (const VocabEntry& e : source->get_single_char_tokens()) chars.emplace_back(e.token);
                 std::string progress;
-                Result<SyncReport> got =
-                    editor.sync_single_chars(path, min_id, [&](std::string_view text) { progress += text; });
+                Result<SyncReport> got = editor.sync_single_chars(
+                    path, min_id, [&](std::string_view text) { progress += text; }, lexmill::IoHooks{});
                 std::remove(path.c_str());
                 FUZZ_CHECK(got, "sync_single_chars failed on a readable source: " + (got ? "" : got.error().message));
                 SyncReport want = ref.sync_single_chars(chars, min_id);

@@ -8,9 +8,9 @@
 namespace lexmill {
 
 Result<SyncReport> Editor::sync_single_chars(const std::string& source_path, uint32_t min_id,
-                                             const ProgressSink& sink) {
-    Result<Editor> source = load_tokenizer_file(source_path);
-    if (!source) return Error{ErrorKind::source_load, source.error().message};
+                                             const ProgressSink& sink, const IoHooks& hooks) {
+    Result<Editor> source = load_tokenizer_file(source_path, hooks);
+    if (!source) return reported_as(ErrorKind::source_load, source.error());
 
     SyncReport report;
     std::vector<std::string> missing;

@@ -25,9 +25,10 @@ bool all_objects(const std::vector<JsonValue>& entries) {
 
 }  // namespace
 
-Result<MergeTokenizerResult> Editor::merge_from(const std::string& source_path, uint64_t max_vocab_size) {
-    Result<Editor> source = load_tokenizer_file(source_path);
-    if (!source) return Error{ErrorKind::source_load, source.error().message};
+Result<MergeTokenizerResult> Editor::merge_from(const std::string& source_path, uint64_t max_vocab_size,
+                                                const IoHooks& hooks) {
+    Result<Editor> source = load_tokenizer_file(source_path, hooks);
+    if (!source) return reported_as(ErrorKind::source_load, source.error());
     return merge_tokenizer(*source, max_vocab_size);
 }
 
