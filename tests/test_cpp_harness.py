@@ -98,7 +98,7 @@ def replay_programs(tmp_path_factory):
         pytest.skip("cmake is not installed")
     build = tmp_path_factory.mktemp("replay")
     configure = subprocess.run(
-        [cmake, "-S", str(REPO), "-B", str(build), "-DLEXMILL_PYTHON=OFF", "-DLEXMILL_REPLAY=ON",
+        [cmake, "-S", str(REPO), "-B", str(build), "-DLEXMILL_PYTHON=OFF", "-DLEXMILL_TEST_PROGRAMS=ON",
          "-DCMAKE_BUILD_TYPE=Release"],
         capture_output=True, text=True,
     )
@@ -115,6 +115,11 @@ def test_fuzz_harness_replay(replay_programs, harness, inputs):
         [str(replay_programs / f"replay_{harness}"), *regressions, "--random", str(inputs), "1"],
         capture_output=True, text=True,
     )
+    assert run.returncode == 0 and run.stdout.strip() == "ok", run.stdout + run.stderr
+
+
+def test_every_allocation_failure_leaves_a_usable_editor(replay_programs):
+    run = subprocess.run([str(replay_programs / "allocation_failures")], capture_output=True, text=True)
     assert run.returncode == 0 and run.stdout.strip() == "ok", run.stdout + run.stderr
 
 

@@ -2,7 +2,9 @@
 // The generic JSON tree that holds every section of a tokenizer document the
 // editor does not interpret (normalizer, decoder, added-token entries, ...).
 
+#include <concepts>
 #include <cstdint>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -25,6 +27,22 @@ struct JsonValue {
                                  std::string, JsonArray, JsonObject>;
     Storage data;
 
+    JsonValue() = default;
+    template <typename T>
+        requires std::constructible_from<Storage, T&&> && (!std::same_as<std::remove_cvref_t<T>, JsonValue>)
+    JsonValue(T&& value) : data(std::forward<T>(value)) {}
+    // Copies build the new alternative before the variant takes it: the
+    // standard library this is built with sets a variant's index before
+    // copying into it, and destroys a never-built member when the copy runs
+    // out of memory.
+    JsonValue(const JsonValue& other) : data(copy_of(other.data)) {}
+    JsonValue(JsonValue&&) noexcept = default;
+    JsonValue& operator=(const JsonValue& other) {
+        data = copy_of(other.data);
+        return *this;
+    }
+    JsonValue& operator=(JsonValue&&) noexcept = default;
+
     bool is_null() const { return std::holds_alternative<std::nullptr_t>(data); }
     const std::string* as_string() const { return std::get_if<std::string>(&data); }
     const JsonArray* as_array() const { return std::get_if<JsonArray>(&data); }
@@ -34,6 +52,15 @@ struct JsonValue {
     // Object member lookup; null when this is not an object or has no such key.
     const JsonValue* find(std::string_view key) const;
     JsonValue* find(std::string_view key);
+
+private:
+    static Storage copy_of(const Storage& value) {
+        return std::visit(
+            [](const auto& alternative) {
+                return Storage(std::in_place_type<std::decay_t<decltype(alternative)>>, alternative);
+            },
+            value);
+    }
 };
 
 struct JsonMember {

@@ -3,6 +3,8 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <optional>
 
 #include "document/json_scanner.h"
@@ -29,6 +31,12 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
     doc.strings.reserve(tokens);
     doc.model.vocab.reserve(tokens);
     doc.model.merges.reserve(std::min<size_t>(text.size() / 48, size_t{1} << 22));
+    // simdjson 3.0.1 does not check that its string buffer was allocated and
+    // would write through a null pointer: make sure that much can be had.
+    {
+        std::unique_ptr<uint8_t[]> probe(new (std::nothrow) uint8_t[(5 * text.size() / 3 + 64) / 64 * 64 + 64]);
+        if (!probe) throw std::bad_alloc();
+    }
     simdjson::ondemand::parser parser;
     simdjson::ondemand::document json;
     if (parser.iterate(padded).get(json)) return false;

@@ -7,9 +7,11 @@ namespace lexmill {
 void Vocab::cover(Sym sym) {
     if (sym >= pos_.size()) {
         size_t n = std::max<size_t>(sym + 1, pos_.size() + pos_.size() / 2);
-        ids_.resize(n, 0);
+        // pos_ last: its size is what says a handle is covered, so a failure
+        // to grow leaves every array at least as long as pos_.
+        in_sorted_.resize(std::max(n, in_sorted_.size()), 0);
+        ids_.resize(std::max(n, ids_.size()), 0);
         pos_.resize(n, kAbsent);
-        in_sorted_.resize(n, 0);
     }
 }
 

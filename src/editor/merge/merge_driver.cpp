@@ -179,7 +179,22 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     size_t longest = 0;
     for (Sym sym : vocab.members()) longest = std::max<size_t>(longest, doc_.strings.view(sym).size());
 
-    // Installation, which cannot fail: until here the editor is unchanged.
+    // Verified before it is installed, so that the editor is unchanged by
+    // any failure: every merge's result is a kept token, the IDs are
+    // 0 ... final_vocab_size - 1.
+    uint64_t invalid = 0;
+    std::string joined;
+    merged.merges.for_each([&](uint32_t, const Merge& m) {
+        joined.assign(doc_.strings.view(m.left));
+        joined += doc_.strings.view(m.right);
+        invalid += !vocab.contains(doc_.strings.find(joined));
+    });
+    if (invalid > 0) return merge_error("Merged tokenizer contains " + std::to_string(invalid) + " invalid merges");
+    bool contiguous = used_ids.size() == final_vocab_size;
+    used_ids.for_each([&](uint32_t id) { contiguous = contiguous && id < final_vocab_size; });
+    if (!contiguous) return merge_error("Merged tokenizer IDs are not contiguous");
+
+    // Installation, which cannot fail.
     doc_.model.vocab = std::move(vocab);
     doc_.model.merges = std::move(merged.merges);
     doc_.added_tokens.swap(added_tokens);
@@ -193,15 +208,6 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     index_.clear();
     victims_.reset();
     changes_.clear();
-    index();
-
-    ValidationResult validation = validate_merges();
-    if (validation.invalid_count > 0) {
-        return merge_error("Merged tokenizer contains " + std::to_string(validation.invalid_count) + " invalid merges");
-    }
-    bool contiguous = used_ids_.size() == final_vocab_size;
-    used_ids_.for_each([&](uint32_t id) { contiguous = contiguous && id < final_vocab_size; });
-    if (!contiguous) return merge_error("Merged tokenizer IDs are not contiguous");
 
     result.final_model_vocab_size = n;
     result.final_vocab_size = final_vocab_size;

@@ -1,0 +1,196 @@
+// Every editing operation, run again and again with its first, second, third
+// ... allocation failing, until it runs through. After each failure the editor
+// must be usable: unchanged where the operation is all or nothing, and
+// otherwise in a state whose derived parts (reserved IDs, merge indexes, the
+// lasting removal order of keep-size additions) agree with an editor opened
+// afresh from its text. Prints "ok" and exits 0, or names the first fault.
+// To look into one: ONLY=<operation> FROM=<allocation> runs just that case,
+// TRACE=1 prints each case as it starts.
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "editor/added_tokens.h"
+#include "editor/editor.h"
+#include "editor/file_io.h"
+
+namespace {
+
+// Allocations left before the injected failure; negative when none is armed.
+long countdown = -1;
+
+void* allocate(std::size_t size) {
+    if (countdown >= 0 && countdown-- == 0) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+// Allocations that may fail without an exception are left alone: simdjson
+// makes them, and it does not check all of them (the parser probes first
+// that the largest one can be had).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+using namespace lexmill;
+
+namespace {
+
+[[noreturn]] void fault(const std::string& what) {
+    countdown = -1;
+    std::printf("FAULT: %s\n", what.c_str());
+    std::exit(1);
+}
+
+const char* kDocument = R"({"version": "1.0", "added_tokens": [
+    {"id": 40, "content": "<s>", "special": true}, {"id": 3, "content": "abc", "special": false}],
+  "normalizer": null, "pre_tokenizer": {"type": "ByteLevel"},
+  "model": {"type": "BPE", "vocab": {"a": 0, "b": 1, "c": 2, "abc": 3, "ab": 4, "bc": 5, "d": 6,
+    "cd": 7, "abcd": 8, "e": 9, "de": 10, "ade": 12, "bcde": 14, "[x]": 15, "é": 16, "éa": 17, "aé": 19},
+    "merges": [["a", "b"], ["b", "c"], ["ab", "c"], ["c", "d"], ["abc", "d"], ["d", "e"], ["a", "de"],
+               ["bc", "de"], ["é", "a"], ["a", "é"], ["a", "bc"]]}})";
+
+struct State {
+    std::string text;
+    std::set<uint32_t> used;
+    uint32_t next_id;
+    bool operator==(const State&) const = default;
+};
+
+State state_of(const Editor& editor) {
+    State state{editor.to_json(), {}, editor.next_id()};
+    editor.used_ids().for_each([&](uint32_t id) { state.used.insert(id); });
+    return state;
+}
+
+std::string describe(const KeepSizeReport& r) {
+    return std::to_string(r.final_vocab_size) + "/" + std::to_string(r.tokens_added) + "/" +
+           std::to_string(r.tokens_removed) + "/" + std::to_string(r.tokens_not_added);
+}
+
+// The same edits on the failed editor and on one opened afresh from its text
+// must give the same results: derived state left stale by the failure shows.
+void check_usable(Editor& editor, const std::string& where) {
+    if (editor.get_vocab().size() != editor.vocab_size()) fault(where + ": the sorted view of the vocabulary is stale");
+    const std::string text = editor.to_json();
+    Result<Editor> fresh = Editor::from_json(text);
+    if (!fresh) fault(where + ": text does not open again");
+    std::set<uint32_t> used, expected;
+    editor.used_ids().for_each([&](uint32_t id) { used.insert(id); });
+    for (const VocabEntry& e : editor.get_vocab()) expected.insert(e.id);
+    for (const JsonValue& entry : editor.document().added_tokens) {
+        if (std::optional<uint32_t> id = added_token_id(entry)) expected.insert(*id);
+    }
+    if (used != expected) fault(where + ": reserved IDs are not the vocabulary's and the added tokens'");
+    for (Editor* e : {&editor, &*fresh}) {
+        e->remove_token("bc");
+        e->add_tokens_keep_size({"zzzz", "abcde"}, std::nullopt, AdditionMethod::reachable);
+    }
+    KeepSizeReport got = editor.add_tokens_keep_size({"qq"}, std::nullopt);
+    KeepSizeReport want = fresh->add_tokens_keep_size({"qq"}, std::nullopt);
+    if (describe(got) != describe(want) || editor.get_vocab().size() != fresh->get_vocab().size()) {
+        fault(where + ": keep-size additions differ from a fresh editor's: " + describe(got) + " vs " + describe(want) +
+              "\n" + editor.to_json() + "\n" + fresh->to_json());
+    }
+    std::vector<VocabEntry> a = editor.get_vocab(), b = fresh->get_vocab();
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].token != b[i].token || a[i].id != b[i].id) fault(where + ": vocabularies differ after further edits");
+    }
+    if (editor.validate_merges().invalid_count != fresh->validate_merges().invalid_count) {
+        fault(where + ": merge validation differs");
+    }
+}
+
+struct Operation {
+    const char* name;
+    bool all_or_nothing;
+    std::function<void(Editor&)> run;
+};
+
+}  // namespace
+
+int main() {
+    const std::string source_path = "/tmp/lexmill-allocation-failures-" + std::to_string(getpid()) + ".json";
+    {
+        std::ofstream source(source_path);
+        source << R"({"version": "1.0", "added_tokens": [], "model": {"type": "BPE",
+            "vocab": {"x": 0, "y": 1, "\u00e9": 2, "\u00fc": 3}, "merges": []}})";
+    }
+    Result<Editor> merge_source = Editor::from_json(R"({"version": "1.0", "added_tokens": [], "model": {
+        "type": "BPE", "vocab": {"\u2581": 0, "t": 1, "\u2581t": 2, "o": 3, "\u2581to": 4},
+        "merges": [["\u2581", "t"], ["\u2581t", "o"]]}})");
+    const IoHooks hooks;
+    auto quiet = [](std::string_view) {};
+    const std::vector<Operation> operations = {
+        {"add_token chain", true, [](Editor& e) { e.add_token("abcdexyz"); }},
+        {"add_token reachable", true, [](Editor& e) { e.add_token("abcdeabc\xC3\xA9", AdditionMethod::reachable); }},
+        {"add_token_atomic", true, [](Editor& e) { e.add_token_atomic("<pad>"); }},
+        {"add_tokens", false, [](Editor& e) { e.add_tokens({"xy", "abcx", "dea"}); }},
+        {"remove_token", false, [](Editor& e) { e.remove_token("a"); }},
+        {"remove_tokens", false, [](Editor& e) { e.remove_tokens({"bc", "d", "\xC3\xA9"}); }},
+        {"shrink", false, [](Editor& e) { e.shrink(5, 0); }},
+        {"reindex_vocab", true, [](Editor& e) { e.reindex_vocab(); }},
+        {"remove_invalid_merges", false, [](Editor& e) { e.remove_invalid_merges(); }},
+        {"pin_added_tokens", false, [](Editor& e) { e.pin_added_tokens(); }},
+        {"add_tokens_keep_size", false,
+         [](Editor& e) { e.add_tokens_keep_size({"abcdx", "xyzw", "de"}, std::vector<std::string>{"ab"}); }},
+        {"add_tokens_keep_size reachable", false,
+         [](Editor& e) { e.add_tokens_keep_size({"abcdeab", "q"}, std::nullopt, AdditionMethod::reachable); }},
+        {"sync_single_chars", false,
+         [&](Editor& e) { (void)e.sync_single_chars(source_path, 0, quiet, hooks); }},
+        {"merge_tokenizer", true, [&](Editor& e) { (void)e.merge_tokenizer(*merge_source, 30); }},
+    };
+
+    for (const Operation& op : operations) {
+        if (std::getenv("ONLY") && std::string(std::getenv("ONLY")) != op.name) continue;
+        for (long k = std::getenv("FROM") ? std::atol(std::getenv("FROM")) : 0;; ++k) {
+            Result<Editor> opened = Editor::from_json(kDocument);
+            Editor& editor = *opened;
+            // Indexes and the removal order exist before the failure, as they
+            // do in a session that has edited before.
+            editor.add_tokens_keep_size({}, std::nullopt);
+            const State before = state_of(editor);
+            bool failed = false;
+            if (std::getenv("TRACE")) std::fprintf(stderr, "%s %ld\n", op.name, k);
+            countdown = k;
+            try {
+                op.run(editor);
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+            countdown = -1;
+            const std::string where = std::string(op.name) + " failing at allocation " + std::to_string(k);
+            // A failure the editor absorbed itself must leave it usable too.
+            if (!failed) {
+                check_usable(editor, where + " (absorbed)");
+                break;
+            }
+            if (op.all_or_nothing && !(state_of(editor) == before)) {
+                State after = state_of(editor);
+                fault(where + ": the editor changed" + (after.text != before.text ? " (text)" : "") +
+                      (after.used != before.used ? " (reserved IDs)" : "") +
+                      (after.next_id != before.next_id ? " (next ID)" : ""));
+            }
+            check_usable(editor, where);
+        }
+    }
+    std::remove(source_path.c_str());
+    std::printf("ok\n");
+    return 0;
+}
