@@ -123,14 +123,41 @@ class TestHugeToken:
         self.check(editor, huge, tmp_path)
 
 
-def test_character_chain_beyond_memory_is_refused_unchanged(lexmill):
-    # A chain stores every prefix: 4 million characters need 8 TB.
-    editor = lexmill.Lexmill.from_json(tokenizer_json({"a": 0}))
-    before = editor.to_json()
-    with pytest.raises(MemoryError):
-        editor.add_token("q" * 4_000_000)
-    assert editor.to_json() == before
-    assert editor.add_token("qq").method == "char_chain"
+MEMORY_LIMITED_CHILD = """
+import resource, sys
+resource.setrlimit(resource.RLIMIT_AS, (3 << 30, resource.getrlimit(resource.RLIMIT_AS)[1]))
+import lexmill
+editor = lexmill.Lexmill.from_json(sys.argv[1])
+before = editor.to_json()
+distinct = "".join(chr(0x20000 + i) for i in range(50_000))
+for call in (
+    lambda: editor.add_token("q" * 4_000_000),
+    lambda: editor.add_token(distinct),
+    lambda: editor.add_token(distinct, reachable=True),
+    lambda: editor.add_tokens_keep_size(["ab", "z" * 3_000_000]),
+):
+    try:
+        call()
+    except MemoryError:
+        pass
+    else:
+        raise SystemExit("no MemoryError")
+    # Nothing is left half built, and the next edits work.
+    if editor.to_json() != before and editor.vocab_size != 6:
+        raise SystemExit("changed: " + repr(editor))
+print(editor.add_tokens_keep_size(["abcd", "ba"], reachable=True), editor.add_token("qq").method,
+      editor.remove_token("abc").removed_tokens, editor.validate_merges().invalid_count)
+"""
+
+
+def test_edits_beyond_memory_fail_cleanly():
+    # A chain stores every prefix: 50,000 characters of four bytes need 5
+    # GB, more than the 3 GiB the child may have; 4 million need 8 TB.
+    doc = tokenizer_json(["a", "b", "c", "ab", "abc", "cb"], merges=[("a", "b"), ("ab", "c")])
+    run = subprocess.run([sys.executable, "-c", MEMORY_LIMITED_CHILD, doc], capture_output=True, text=True,
+                         timeout=300, env=subprocess_env())
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.split("}")[1].split() == ["char_chain", "['abc']", "0"]
 
 
 class TestMillionTokens:

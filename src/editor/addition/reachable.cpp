@@ -31,27 +31,23 @@ public:
         for (size_t i = 0; i < symbols.size(); ++i) {
             nodes_.push_back({symbols[i], static_cast<int32_t>(i) - 1,
                               i + 1 < symbols.size() ? static_cast<int32_t>(i + 1) : -1, true});
-            ++counts_[symbols[i]];
+            places_[symbols[i]].push_back(static_cast<int32_t>(i));
         }
         live_ = symbols.size();
         for (size_t i = 0; i + 1 < symbols.size(); ++i) offer(static_cast<int32_t>(i), rank_of);
     }
 
     size_t pieces() const { return live_; }
-    size_t occurrences(Sym sym) const {
-        auto it = counts_.find(sym);
-        return it == counts_.end() ? 0 : it->second;
-    }
     // The first two pieces (at least two must be left).
     std::pair<Sym, Sym> front_pair() const { return {nodes_[0].sym, nodes_[nodes_[0].next].sym}; }
 
     // Queues every position where `left` is followed by `right`: a merge of
-    // that pair has just been appended. Only the front when `left` occurs once.
+    // that pair has just been appended.
     template <typename RankOf>
     void offer_pair(Sym left, Sym right, RankOf&& rank_of) {
-        int32_t last = occurrences(left) == 1 ? 0 : static_cast<int32_t>(nodes_.size()) - 1;
-        for (int32_t i = 0; i >= 0 && i <= last; i = nodes_[i].next) {
-            if (nodes_[i].sym == left && nodes_[i].next >= 0 && nodes_[nodes_[i].next].sym == right) offer(i, rank_of);
+        for (int32_t i : places_[left]) {
+            const Node& node = nodes_[i];
+            if (node.live && node.sym == left && node.next >= 0 && nodes_[node.next].sym == right) offer(i, rank_of);
         }
     }
 
@@ -66,10 +62,8 @@ public:
             std::optional<Ranked> current = rank_of(node.sym, nodes_[node.next].sym);
             if (!current || current->result != top.result) continue;
             Node& right = nodes_[node.next];
-            --counts_[node.sym];
-            --counts_[right.sym];
-            ++counts_[top.result];
             node.sym = top.result;
+            places_[top.result].push_back(top.pos);
             right.live = false;
             node.next = right.next;
             if (right.next >= 0) nodes_[right.next].prev = top.pos;
@@ -103,7 +97,8 @@ private:
     }
 
     std::vector<Node> nodes_;
-    std::unordered_map<Sym, size_t> counts_;
+    // Where each piece stands or once stood; entries are checked when read.
+    std::unordered_map<Sym, std::vector<int32_t>> places_;
     std::priority_queue<Candidate, std::vector<Candidate>, std::greater<Candidate>> queue_;
     size_t live_ = 0;
 };
