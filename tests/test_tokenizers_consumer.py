@@ -15,10 +15,12 @@ from collections import Counter
 from types import SimpleNamespace
 
 import pytest
+from hypothesis import assume, given, settings
+from hypothesis import strategies as st
 from tokenizers import Tokenizer, decoders
 
 import lexmill
-from conftest import data_file
+from conftest import REPO, data_file, tokenizer_json
 
 QWEN3 = "qwen3"  # byte-level (Ġ) BPE; its special tokens are not in the model vocabulary
 GEMMA3 = "gemma3"  # space-marker (▁) BPE with byte fallback; its special tokens mostly are
@@ -386,6 +388,23 @@ def test_share_of_ordinary_words_produced_as_one_token(edited, kind, name, figur
     )
     if kind == "added_reachable":
         assert total >= 0.99 * len(scenario.ordinary)
+        # Text without the new words is mostly encoded as before: the new
+        # merges apply only where their pieces meet.
+        untouched = [text for text in ALL_TEXTS if not any(word.strip() in text for word in scenario.ordinary)]
+        changed = sum(encoded(scenario.reloaded, t).ids != encoded(scenario.reference, t).ids for t in untouched)
+        figures.append(f"  of {len(untouched)} sample paragraphs without those words, {changed} encode differently")
+
+
+def test_reachable_words_come_out_whole_in_a_trained_tokenizer(edited):
+    # examples/tiny.tokenizer.json was trained with the tokenizers library on
+    # a few paragraphs: most real words are missing from it.
+    path = str(REPO / "examples" / "tiny.tokenizer.json")
+    reference, editor = Tokenizer.from_file(path), lexmill.Lexmill(path)
+    words = ordinary_words(QWEN3, reference, editor)
+    editor.add_tokens(list(words.values()), reachable=True)
+    reader = Tokenizer.from_str(editor.to_json())
+    whole = sum(encoded(reader, text).tokens == [token] for text, token in words.items())
+    assert len(words) >= 200 and whole >= 0.99 * len(words)
 
 
 # ---------------------------------------------------------------------------
@@ -463,3 +482,35 @@ def test_merged_file_encodes_the_source_domain_in_fewer_tokens(edited, figures):
     figures.append(f"  English sample: {english[0]} / {english[1]} / {english[2]}")
     assert totals[2] < totals[0]
     assert all(merged <= target for target, _, merged in counts.values())
+
+
+# ---------------------------------------------------------------------------
+# Reachable additions on small random tokenizers
+
+
+@st.composite
+def small_bpe(draw):
+    """A valid BPE over a few letters: single characters, then merges of tokens."""
+    vocab, merges = list("abcé"), []
+    for _ in range(draw(st.integers(0, 14))):
+        left, right = draw(st.sampled_from(vocab)), draw(st.sampled_from(vocab))
+        if left + right not in vocab:
+            vocab.append(left + right)
+        merges.append((left, right))
+    return vocab, merges
+
+
+@settings(max_examples=300, deadline=None)
+@given(bpe=small_bpe(), first=st.text("abcé", min_size=2, max_size=10), later=st.text("abcéx", min_size=2, max_size=10))
+def test_reachable_token_comes_out_of_bpe_whole(bpe, first, later):
+    vocab, merges = bpe
+    assume(first not in vocab)
+    editor = lexmill.Lexmill.from_json(tokenizer_json(vocab, merges=merges))
+    segments = Tokenizer.from_str(editor.to_json()).encode(first).tokens
+    result = editor.add_token(first, reachable=True)
+    # The chain starts from the pieces BPE cut the token into.
+    assert result.added_merges[:1] == ([(segments[0], segments[1])] if len(segments) > 1 else [])
+    added_later = editor.add_token(later, reachable=True).added  # ranks below, changes nothing for `first`
+    reader = Tokenizer.from_str(editor.to_json())
+    assert reader.encode(first).tokens == [first]
+    assert not added_later or reader.encode(later).tokens == [later]
