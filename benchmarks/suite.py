@@ -1,6 +1,6 @@
 """How fast is lexmill? Every operation on real tokenizers, against what a user would otherwise run.
 
-    python3 benchmarks/suite.py [--repeat N] [--data DIR] [--out FILE] [--model-timeout S] [--quick]
+    python3 benchmarks/suite.py [--repeat N] [--data DIR] [--out FILE] [--quick]
 
 Files: gemma3 (262,144 tokens) and qwen3 (151,643) from DIR, plus copies of
 gemma3 cut to its first 10k, 50k and 150k tokens with the merges among them,
@@ -11,9 +11,11 @@ the same run:
   indent=2, sort_keys=True, ensure_ascii=False; writing the file), and
   json.loads building the same vocabulary dict and merge list;
 - the `tokenizers` package (Tokenizer.from_file, Tokenizer.save), if installed;
-- simdjson alone parsing the same bytes (benchmarks/simdjson_parse.cpp);
-- the literal Python model of the editing algorithms (tests/literal_model.py)
-  for each editing operation it finishes within the time limit.
+- simdjson alone parsing the same bytes (benchmarks/simdjson_parse.cpp).
+
+Edits have no peer: they are timed on their own, one edit per call at several
+vocabulary sizes (its cost must not grow with the file) and large edits on the
+whole files.
 
 Times are medians of N runs. The table is printed and written to FILE
 (default benchmarks/RESULTS.md) with the machine it ran on and the command.
@@ -24,7 +26,6 @@ import argparse
 import contextlib
 import datetime
 import json
-import multiprocessing
 import os
 import platform
 import random
@@ -248,42 +249,7 @@ def time_calls(calls):
     return statistics.median(times)
 
 
-def model_single_edits(path, queue):
-    sys.path.insert(0, str(ROOT / "tests"))
-    import literal_model
-
-    with open(path, encoding="utf-8") as f:
-        editor = literal_model.LiteralEditor(json.load(f))
-    calls, warm_up = single_edit_calls(editor)
-    editor.add_token(warm_up)
-    queue.put("loaded")
-    for name, batch in calls:
-        queue.put((name, time_calls(batch[:5])))
-
-
-def run_in_child(target, args, timeout, expected):
-    """Results a child process reports within `timeout` seconds of having loaded its data."""
-    queue = multiprocessing.Queue()
-    child = multiprocessing.Process(target=target, args=(*args, queue))
-    child.start()
-    results = {}
-    try:
-        if queue.get(timeout=600) != "loaded":
-            return results
-        deadline = time.monotonic() + timeout
-        while len(results) < expected:
-            name, value = queue.get(timeout=max(deadline - time.monotonic(), 0.01))
-            results[name] = value
-    except Exception:  # queue.Empty: out of time
-        pass
-    finally:
-        if child.is_alive():
-            child.kill()
-        child.join()
-    return results
-
-
-def edit_scaling(files, timeout, with_model, table):
+def edit_scaling(files, table):
     for label, path in files:
         editor = lexmill.Lexmill(str(path))
         calls, warm_up = single_edit_calls(editor)
@@ -291,13 +257,9 @@ def edit_scaling(files, timeout, with_model, table):
         start = time.perf_counter()
         editor.add_token(warm_up)
         first = time.perf_counter() - start
-        model = run_in_child(model_single_edits, (str(path),), timeout, len(calls)) if with_model else {}
         for name, batch in calls:
-            ours = time_calls(batch)
-            theirs = model.get(name)
-            table.add(f"{label}: {name}", us(ours), us(theirs) if theirs else "> limit",
-                      ratio(theirs, ours) if theirs else "-")
-        table.add(f"{label}: first edit after opening", ms(first), "-", "-")
+            table.add(f"{label}: {name}", us(time_calls(batch)))
+        table.add(f"{label}: first edit after opening", ms(first))
 
 
 def big_edit_operations(data):
@@ -317,65 +279,42 @@ def big_edit_operations(data):
         s = editor.get_stats()
         return (s.vocab_size, s.merges_count, s.single_char_count, list(s.length_distribution))
 
+    def reindexed(editor):
+        result = editor.reindex_vocab()
+        return result.ids_remapped, len(result.old_ids)
+
     return [
         ("gemma3", "add_tokens (10,000 new)", lambda e: [r.method for r in e.add_tokens(additions)]),
+        ("gemma3", "add_tokens reachable (10,000 new)",
+         lambda e: [r.method for r in e.add_tokens(additions, reachable=True)]),
         ("gemma3", "remove_tokens (10,000)", lambda e: sum(len(r.removed_tokens) for r in e.remove_tokens(victims))),
         ("gemma3", "shrink(10000)", lambda e: e.shrink(10_000).final_vocab_size),
         ("gemma3", "add_tokens_keep_size (1,000 new)", lambda e: e.add_tokens_keep_size(keep)),
+        ("gemma3", "add_tokens_keep_size reachable (1,000 new)", lambda e: e.add_tokens_keep_size(keep, reachable=True)),
         ("gemma3", "sync_single_chars from qwen3", sync(qwen)),
         ("qwen3", "sync_single_chars from gemma3", sync(gemma)),
         ("gemma3", "validate_merges", lambda e: e.validate_merges().invalid_count),
         ("gemma3", "find_tokens_to_shrink(10000)", lambda e: [c[0] for c in e.find_tokens_to_shrink(10_000)]),
-        ("gemma3", "shrink(1000), then reindex_vocab", lambda e: (e.shrink(1000), e.reindex_vocab().ids_remapped)[1]),
+        ("gemma3", "shrink(1000), then reindex_vocab", lambda e: (e.shrink(1000), reindexed(e))[1]),
+        ("gemma3 shrunk by 1000", "reindex_vocab with its ID map", reindexed),
         ("gemma3", "get_stats", stats),
         ("gemma3", "merge_from qwen3 (default limit)", lambda e: e.merge_from(qwen).final_vocab_size),
         ("qwen3", "merge_from gemma3 (limit 400000)", lambda e: e.merge_from(gemma, 400_000).final_vocab_size),
     ]
 
 
-class ModelFacade:
-    """The literal model behind the method names the operations call."""
-
-    def __init__(self, model):
-        self.model = model
-
-    def __getattr__(self, name):
-        return getattr(self.model, name)
-
-    def get_stats(self):
-        return self.model.get_stats()
+def opened(data, target):
+    """A fresh editor of `target`: a file name, or "gemma3 shrunk by 1000"."""
+    name, _, shrunk = target.partition(" shrunk by ")
+    editor = lexmill.Lexmill(str(data / f"{name}.tokenizer.json"))
+    if shrunk:
+        editor.shrink(int(shrunk))
+    return editor
 
 
-def model_big_edit(data, index, queue):
-    sys.path.insert(0, str(ROOT / "tests"))
-    import literal_model
-
-    target, name, fn = big_edit_operations(data)[index]
-    if name.startswith("merge_from"):
-        queue.put("no model")
-        return
-    with open(data / f"{target}.tokenizer.json", encoding="utf-8") as f:
-        editor = ModelFacade(literal_model.LiteralEditor(json.load(f)))
-    queue.put("loaded")
-    start = time.perf_counter()
-    value = fn(editor)
-    queue.put((name, (time.perf_counter() - start, value)))
-
-
-def big_edits(data, repeat, timeout, with_model, table):
-    for index, (target, name, fn) in enumerate(big_edit_operations(data)):
-        path = str(data / f"{target}.tokenizer.json")
-        values = []
-        ours = median_seconds(lambda e: values.append(fn(e)), repeat, lambda: lexmill.Lexmill(path))
-        value = values[-1]
-        model = run_in_child(model_big_edit, (data, index), timeout, 1) if with_model else {}
-        if name in model:
-            seconds, model_value = model[name]
-            same = "same result" if model_value == value else "DIFFERENT RESULT"
-            table.add(f"{target}: {name}", ms(ours), f"{seconds:.2f} s", ratio(seconds, ours), same)
-        else:
-            table.add(f"{target}: {name}", ms(ours), "> limit" if with_model and not name.startswith("merge") else "-",
-                      "-", "")
+def big_edits(data, repeat, table):
+    for target, name, fn in big_edit_operations(data):
+        table.add(f"{target}: {name}", ms(median_seconds(fn, repeat, lambda: opened(data, target))))
 
 
 # ---------------------------------------------------------------- memory
@@ -428,8 +367,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=5, help="runs per measurement (median)")
     parser.add_argument("--data", type=Path, default=DEFAULT_DATA)
     parser.add_argument("--out", type=Path, default=ROOT / "benchmarks" / "RESULTS.md")
-    parser.add_argument("--model-timeout", type=float, default=60.0, help="seconds the literal model may take")
-    parser.add_argument("--quick", action="store_true", help="one scaled copy, no literal model")
+    parser.add_argument("--quick", action="store_true", help="one scaled copy only")
     args = parser.parse_args()
     for name in ("gemma3.tokenizer.json", "qwen3.tokenizer.json"):
         if not (args.data / name).exists():
@@ -441,8 +379,8 @@ def main():
                                  "lexmill / that"]),
         Table("Saving a file", ["operation", "lexmill", "json route", "ratio", "tokenizers", "ratio"]),
         Table("Exporting and reading", ["operation", "lexmill", "json", "ratio"]),
-        Table("One edit, by vocabulary size (median per call)", ["operation", "lexmill", "literal model", "ratio"]),
-        Table("Large edits (median; opening not timed)", ["operation", "lexmill", "literal model", "ratio", ""]),
+        Table("One edit, by vocabulary size (median per call)", ["operation", "lexmill"]),
+        Table("Large edits (median; opening not timed)", ["operation", "lexmill"]),
         Table("Memory held by an open Gemma-3 editor (33.4 MB file)", ["state", "resident", "x file size"]),
     ]
     started = time.time()
@@ -450,8 +388,8 @@ def main():
         work = Path(tmp)
         files, scaled = prepare_files(args.data, work, args.quick)
         file_work(files + scaled, work, args.repeat, tables[:3])
-        edit_scaling(scaled + files[:1], args.model_timeout, not args.quick, tables[3])
-        big_edits(args.data, args.repeat, args.model_timeout, not args.quick, tables[4])
+        edit_scaling(scaled + files[:1], tables[3])
+        big_edits(args.data, args.repeat, tables[4])
         memory(args.data / "gemma3.tokenizer.json", tables[5])
     for table in tables:
         table.show()
@@ -466,9 +404,6 @@ def main():
         "except \"lexmill / that\", the time lexmill takes to open a file per unit of the time simdjson alone takes",
         "to parse it (benchmarks/simdjson_parse.cpp, DOM, fully validating): with a fresh parser, as a one-off",
         "parse needs, and with a parser whose buffers an earlier parse of the file sized and touched.",
-        "The literal model is the step-by-step Python model of the editing algorithms in",
-        "tests/literal_model.py, run once per operation with a limit of "
-        f"{args.model_timeout:.0f} s (loading its dicts not counted).",
         "The scaled copies are gemma3 cut to its first N tokens by ID with the merges among them.",
         "",
     ]

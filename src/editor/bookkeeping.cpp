@@ -29,8 +29,11 @@ void Editor::rebuild_used_ids() {
 
 void Editor::collect_registered() {
     registered_.clear();
+    added_contents_.clear();
     for (const JsonValue& entry : doc_.added_tokens) {
-        if (const std::string* content = added_token_content(entry)) registered_.insert(doc_.strings.intern(*content));
+        const std::string* content = added_token_content(entry);
+        added_contents_.push_back(content ? doc_.strings.intern(*content) : kNoSym);
+        if (content) registered_.insert(added_contents_.back());
     }
 }
 

@@ -28,12 +28,34 @@ public:
             return true;
         }
         size_t word = id >> 6;
-        if (word >= bits_.size()) bits_.resize(std::max(word + 1, bits_.size() * 2), 0);
+        if (word >= bits_.size()) {
+            // Within reserved room no allocation happens, so inserts below a
+            // reserved bound cannot fail.
+            size_t grown = std::max(word + 1, bits_.size() * 2);
+            if (word < bits_.capacity()) grown = std::min(grown, bits_.capacity());
+            bits_.resize(grown, 0);
+        }
         uint64_t bit = uint64_t{1} << (id & 63);
         if (bits_[word] & bit) return false;
         bits_[word] |= bit;
         ++size_;
         return true;
+    }
+
+    // Inserts every ID below `end`.
+    void insert_below(uint64_t end) {
+        for (uint64_t id = std::min<uint64_t>(end, kDenseLimit); id < end; ++id) insert(static_cast<uint32_t>(id));
+        end = std::min<uint64_t>(end, kDenseLimit);
+        if (end == 0) return;
+        size_t words = static_cast<size_t>((end + 63) / 64);
+        if (words > bits_.size()) bits_.resize(words, 0);
+        size_t before = 0;
+        for (size_t w = 0; w < words; ++w) before += static_cast<size_t>(__builtin_popcountll(bits_[w]));
+        for (size_t w = 0; w + 1 < words; ++w) bits_[w] = ~uint64_t{0};
+        bits_[words - 1] |= end % 64 ? (uint64_t{1} << (end % 64)) - 1 : ~uint64_t{0};
+        size_t after = 0;
+        for (size_t w = 0; w < words; ++w) after += static_cast<size_t>(__builtin_popcountll(bits_[w]));
+        size_ += after - before;
     }
 
     // False when the ID was not there.

@@ -213,8 +213,10 @@ private:
     DenseIdSet added_ids_;
     std::unordered_map<uint32_t, uint32_t> shared_ids_;
     // Handles of the contents of added-token entries: tokens that shrinking
-    // and keep-size additions never choose.
+    // and keep-size additions never choose; and the content of each entry in
+    // list order (kNoSym where it has none), which only merging replaces.
     DenseIdSet registered_;
+    std::vector<Sym> added_contents_;
 
     // ID → bytewise-smallest token with that ID; built on the first lookup by
     // ID and dropped by any change of the vocabulary.

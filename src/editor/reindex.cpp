@@ -4,7 +4,6 @@
 // stepped over, so that no reader ever sees two strings under one ID.
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "editor/added_tokens.h"
 #include "editor/editor.h"
@@ -53,12 +52,18 @@ ReindexResult Editor::reindex_vocab() {
     result.old_min_id = range.min;
     result.old_max_id = range.max;
 
-    // IDs of added tokens whose content is no vocabulary token: not gaps.
+    // Added tokens: those of vocabulary tokens follow them (their "id" is
+    // rewritten once the vocabulary has its new IDs), the IDs of the others
+    // are not gaps and are stepped over.
     DenseIdSet reserved;
-    for (const JsonValue& entry : doc_.added_tokens) {
-        const std::string* content = added_token_content(entry);
-        std::optional<uint32_t> id = added_token_id(entry);
-        if (id && !(content && vocab.contains(doc_.strings.find(*content)))) reserved.insert(*id);
+    std::vector<std::pair<JsonValue*, Sym>> followers;
+    for (size_t i = 0; i < doc_.added_tokens.size(); ++i) {
+        JsonValue& entry = doc_.added_tokens[i];
+        if (vocab.contains(added_contents_[i])) {
+            if (JsonValue* id = entry.find("id")) followers.emplace_back(id, added_contents_[i]);
+        } else if (std::optional<uint32_t> id = added_token_id(entry)) {
+            reserved.insert(*id);
+        }
     }
     // The k-th entry in ID order takes the k-th ID that is not reserved.
     std::vector<Sym> order = vocab_in_id_order();
@@ -74,32 +79,18 @@ ReindexResult Editor::reindex_vocab() {
     while (first_moved < order.size() && vocab.id(order[first_moved]) == target[first_moved]) ++first_moved;
     if (first_moved == order.size()) return result;
 
-    // Everything that can fail is prepared before the vocabulary changes:
-    // the moves, the added tokens with their new IDs, the reserved IDs.
-    std::unordered_map<Sym, uint32_t> registered_ids;
-    for (size_t k = 0; k < order.size(); ++k) {
-        if (registered_.contains(order[k])) registered_ids.emplace(order[k], target[k]);
-        if (k < first_moved || vocab.id(order[k]) == target[k]) continue;
+    // Everything that can fail is prepared before the vocabulary changes.
+    result.old_ids.reserve(order.size() - first_moved);
+    result.new_ids.reserve(order.size() - first_moved);
+    for (size_t k = first_moved; k < order.size(); ++k) {
+        if (vocab.id(order[k]) == target[k]) continue;
         result.old_ids.push_back(vocab.id(order[k]));
         result.new_ids.push_back(target[k]);
     }
-    std::vector<JsonValue> added_tokens = doc_.added_tokens;
-    for (JsonValue& entry : added_tokens) {
-        const std::string* content = added_token_content(entry);
-        auto token = content ? registered_ids.find(doc_.strings.find(*content)) : registered_ids.end();
-        if (token != registered_ids.end() && entry.find("id")) {
-            set_member(*entry.as_object(), "id", JsonValue{uint64_t{token->second}});
-        }
-    }
-    DenseIdSet added_ids, used_ids;
-    used_ids.reserve(size_t{target.back()} + 1);
-    for (uint32_t id : target) used_ids.insert(id);
-    for (const JsonValue& entry : added_tokens) {
-        if (std::optional<uint32_t> id = added_token_id(entry)) {
-            added_ids.insert(*id);
-            used_ids.insert(*id);
-        }
-    }
+    // Every ID up to the last is a vocabulary entry's or a reserved one.
+    DenseIdSet used_ids = reserved, added_ids = reserved;
+    used_ids.insert_below(target.back() + uint64_t{1});
+    added_ids.reserve(size_t{target.back()} + 1);  // the followers' IDs go in below this without growing it
     // Reserved IDs inside the old range were never gaps.
     uint64_t reserved_inside = 0;
     reserved.for_each([&](uint32_t id) {
@@ -109,8 +100,10 @@ ReindexResult Editor::reindex_vocab() {
         reserved_inside += id <= range.max && !held;
     });
 
+    // The change, which cannot fail: replacing a number by a number.
     for (size_t k = first_moved; k < order.size(); ++k) vocab.set(order[k], target[k]);
-    doc_.added_tokens.swap(added_tokens);
+    for (auto& [id, sym] : followers) *id = JsonValue{uint64_t{vocab.id(sym)}};
+    for (auto& [id, sym] : followers) added_ids.insert(vocab.id(sym));
     used_ids_ = std::move(used_ids);
     added_ids_ = std::move(added_ids);
     shared_ids_.clear();  // every vocabulary ID is distinct now
