@@ -15,7 +15,25 @@ auto member_position(Object& object, std::string_view key) {
                             [](const JsonMember& m, std::string_view k) { return m.key < k; });
 }
 
+JsonValue::Storage copy_of(const JsonValue::Storage& value) {
+    return std::visit(
+        [](const auto& alternative) {
+            return JsonValue::Storage(std::in_place_type<std::decay_t<decltype(alternative)>>, alternative);
+        },
+        value);
+}
+
 }  // namespace
+
+JsonValue::JsonValue(const JsonValue& other) : data(copy_of(other.data)) {}
+JsonValue::JsonValue(JsonValue&&) noexcept = default;
+JsonValue& JsonValue::operator=(JsonValue&&) noexcept = default;
+JsonValue::~JsonValue() = default;
+
+JsonValue& JsonValue::operator=(const JsonValue& other) {
+    data = copy_of(other.data);
+    return *this;
+}
 
 const JsonValue* JsonValue::find(std::string_view key) const {
     const JsonObject* object = as_object();

@@ -35,13 +35,11 @@ struct JsonValue {
     // standard library this is built with sets a variant's index before
     // copying into it, and destroys a never-built member when the copy runs
     // out of memory.
-    JsonValue(const JsonValue& other) : data(copy_of(other.data)) {}
-    JsonValue(JsonValue&&) noexcept = default;
-    JsonValue& operator=(const JsonValue& other) {
-        data = copy_of(other.data);
-        return *this;
-    }
-    JsonValue& operator=(JsonValue&&) noexcept = default;
+    JsonValue(const JsonValue& other);
+    JsonValue(JsonValue&&) noexcept;
+    JsonValue& operator=(const JsonValue& other);
+    JsonValue& operator=(JsonValue&&) noexcept;
+    ~JsonValue();
 
     bool is_null() const { return std::holds_alternative<std::nullptr_t>(data); }
     const std::string* as_string() const { return std::get_if<std::string>(&data); }
@@ -53,14 +51,6 @@ struct JsonValue {
     const JsonValue* find(std::string_view key) const;
     JsonValue* find(std::string_view key);
 
-private:
-    static Storage copy_of(const Storage& value) {
-        return std::visit(
-            [](const auto& alternative) {
-                return Storage(std::in_place_type<std::decay_t<decltype(alternative)>>, alternative);
-            },
-            value);
-    }
 };
 
 struct JsonMember {
