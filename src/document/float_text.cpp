@@ -8,8 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "document/json_text.h"
-#include "document/write.h"
+#include "document/float_text.h"
 
 namespace lexmill {
 

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "document/write.h"
+#include "document/float_text.h"
 
 namespace lexmill {
 

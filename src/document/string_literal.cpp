@@ -7,8 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "document/json_text.h"
-#include "document/write.h"
+#include "document/string_literal.h"
 
 namespace lexmill {
 

@@ -14,7 +14,8 @@
 #include <type_traits>
 #include <variant>
 
-#include "document/json_text.h"
+#include "document/float_text.h"
+#include "document/string_literal.h"
 #include "document/write.h"
 
 namespace lexmill {

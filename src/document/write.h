@@ -29,12 +29,4 @@ std::string write_tokenizer_json(const Tokenizer& doc, Layout layout,
 bool write_tokenizer_json(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order,
                           const std::function<bool(std::string_view)>& sink);
 
-// Appends the shortest decimal text that reads back as `value`, in the
-// notation the writer uses for floats (1.0, 0.001, 1e-7, 1.5e16; null when
-// not finite).
-void append_float(std::string& out, double value);
-
-// Appends `text` as a JSON string literal with the writer's escapes.
-void append_json_string(std::string& out, std::string_view text);
-
 }  // namespace lexmill

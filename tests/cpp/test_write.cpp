@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "document/float_text.h"
+#include "document/string_literal.h"
 #include "document/write.h"
 
 using namespace lexmill;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../cpp/two_readers.h"
+#include "document/string_literal.h"
 #include "document/tokenizer.h"
 #include "document/write.h"
 #include "editor/editor.h"
