@@ -134,6 +134,37 @@ std::string debug_literal(std::string_view s) {
     return out;
 }
 
+// The decimal exponent of the leading significant digit of an unsigned
+// number literal, plus one: above zero the value is at least 1, at or below
+// zero it is less. Exponents are clamped far beyond any double's range.
+long long magnitude(std::string_view literal) {
+    const char* p = literal.data();
+    const char* end = p + literal.size();
+    long long magnitude = 0;
+    bool seen_digit = false;
+    for (; p < end && is_digit(*p); ++p) {
+        if (*p != '0' || seen_digit) {
+            seen_digit = true;
+            ++magnitude;
+        }
+    }
+    if (p < end && *p == '.') {
+        for (++p; p < end && is_digit(*p); ++p) {
+            if (seen_digit) continue;
+            if (*p == '0') --magnitude; else seen_digit = true;
+        }
+    }
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool exponent_negative = *p == '-';
+        if (*p == '+' || *p == '-') ++p;
+        long long exponent = 0;
+        for (; p < end; ++p) exponent = std::min(exponent * 10 + (*p - '0'), 1LL << 40);
+        magnitude += exponent_negative ? -exponent : exponent;
+    }
+    return magnitude;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- faults
@@ -201,10 +232,10 @@ bool JsonScanner::parse_ident(std::string_view rest) {
     return true;
 }
 
-bool JsonScanner::scan_number(Number& out) {
-    const size_t start = index_;
-    const bool negative = text_[index_] == '-';
-    if (negative) ++index_;
+// Consumes a number literal; `integer` tells whether it had neither fraction
+// nor exponent, `integer_end` where its integer part ended.
+bool JsonScanner::scan_number_literal(bool& integer, size_t& integer_end) {
+    if (text_[index_] == '-') ++index_;
     if (index_ >= text_.size()) return fail(Fault::eof_value);
     char first = text_[index_++];
     if (first == '0') {
@@ -214,8 +245,8 @@ bool JsonScanner::scan_number(Number& out) {
     } else {
         return fail(Fault::invalid_number);
     }
-    const size_t integer_end = index_;
-    bool integer = true;
+    integer_end = index_;
+    integer = true;
     if (index_ < text_.size() && text_[index_] == '.') {
         integer = false;
         ++index_;
@@ -233,57 +264,44 @@ bool JsonScanner::scan_number(Number& out) {
         if (!is_digit(text_[index_++])) return fail(Fault::invalid_number);
         while (index_ < text_.size() && is_digit(text_[index_])) ++index_;
     }
+    return true;
+}
 
-    if (integer) {
-        const size_t digits = start + negative;
-        uint64_t value = 0;
-        auto r = std::from_chars(text_.data() + digits, text_.data() + integer_end, value);
-        if (r.ec == std::errc()) {
-            if (!negative || value == 0) {
-                out.kind = Number::unsigned_integer;
-                out.u = value;
-                return true;
-            }
-            // A negative literal is signed, below the signed range a float;
-            // -0 is 0, which writes and reads back as the unsigned 0.
-            if (value <= uint64_t{1} << 63) {
-                out.kind = Number::signed_integer;
-                out.i = static_cast<int64_t>(0 - value);
-                return true;
-            }
-        }
+// The integer literal `digits` (with a minus sign before it when
+// `negative`) as an integer: unsigned, or signed when negative. False when
+// it fits neither and must be read as a float.
+bool JsonScanner::integer_value(std::string_view digits, bool negative, Number& out) {
+    uint64_t value = 0;
+    auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (r.ec != std::errc()) return false;
+    if (!negative || value == 0) {
+        out.kind = Number::unsigned_integer;
+        out.u = value;
+        return true;
+    }
+    // A negative literal is signed, below the signed range a float; -0 is 0,
+    // which writes and reads back as the unsigned 0.
+    if (value > uint64_t{1} << 63) return false;
+    out.kind = Number::signed_integer;
+    out.i = static_cast<int64_t>(0 - value);
+    return true;
+}
+
+bool JsonScanner::scan_number(Number& out) {
+    const size_t start = index_;
+    const bool negative = text_[index_] == '-';
+    bool integer;
+    size_t integer_end;
+    if (!scan_number_literal(integer, integer_end)) return false;
+    if (integer && integer_value(text_.substr(start + negative, integer_end - start - negative), negative, out)) {
+        return true;
     }
     out.kind = Number::floating;
     std::string_view literal = text_.substr(start, index_ - start);
     auto r = std::from_chars(literal.data(), literal.data() + literal.size(), out.f);
     if (r.ec == std::errc::result_out_of_range) {
-        // Too small underflows to zero; too large is an error. The decimal
-        // exponent of the leading significant digit tells which.
-        const char* p = literal.data() + negative;
-        const char* end = literal.data() + literal.size();
-        long long magnitude = 0;
-        bool seen_digit = false;
-        for (; p < end && is_digit(*p); ++p) {
-            if (*p != '0' || seen_digit) {
-                seen_digit = true;
-                ++magnitude;
-            }
-        }
-        if (p < end && *p == '.') {
-            for (++p; p < end && is_digit(*p); ++p) {
-                if (seen_digit) continue;
-                if (*p == '0') --magnitude; else seen_digit = true;
-            }
-        }
-        if (p < end && (*p == 'e' || *p == 'E')) {
-            ++p;
-            bool exponent_negative = *p == '-';
-            if (*p == '+' || *p == '-') ++p;
-            long long exponent = 0;
-            for (; p < end; ++p) exponent = std::min(exponent * 10 + (*p - '0'), 1LL << 40);
-            magnitude += exponent_negative ? -exponent : exponent;
-        }
-        if (magnitude > 0) return fail(Fault::number_out_of_range);
+        // Too small underflows to zero; too large is an error.
+        if (magnitude(literal.substr(negative)) > 0) return fail(Fault::number_out_of_range);
         out.f = negative ? -0.0 : 0.0;
     }
     return true;

@@ -68,6 +68,8 @@ private:
 
     bool parse_ident(std::string_view rest);
     bool scan_number(Number& out);
+    bool scan_number_literal(bool& integer, size_t& integer_end);
+    static bool integer_value(std::string_view digits, bool negative, Number& out);
     bool scan_string(std::string* out);
     bool scan_escape(std::string* out);
     bool decode_hex(uint16_t& out);
