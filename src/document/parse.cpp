@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "document/json_scanner.h"
+#include "document/read_tokenizer.h"
 #include "document/simd_input.h"
-#include "document/tokenizer_schema.h"
 
 namespace lexmill {
 
@@ -41,7 +41,7 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
     simdjson::ondemand::document json;
     if (parser.iterate(padded).get(json)) return false;
     SimdInput input(json);
-    return schema::read_tokenizer(input, doc);
+    return read_tokenizer(input, doc);
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ Result<Tokenizer> parse_tokenizer_json(std::string_view text, size_t readable) {
     // the fast path declined (integers beyond 64 bits, say).
     Tokenizer doc;
     JsonScanner scanner(text);
-    if (!schema::read_tokenizer(scanner, doc)) return Error{ErrorKind::json, scanner.error()};
+    if (!read_tokenizer(scanner, doc)) return Error{ErrorKind::json, scanner.error()};
     return doc;
 }
 

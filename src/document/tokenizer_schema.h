@@ -1,276 +1,38 @@
 #pragma once
-// How a tokenizer document is laid out in JSON, written once for any input
-// that offers the pull interface of json_input.h. A struct is read either as
-// an object (unknown members are checked and dropped, a known one given twice
-// is an error, required ones must be present) or as an array of all its field
-// values in declaration order.
+// The fields of a tokenizer document and of its model, in declaration order,
+// with the keys they have in JSON and which ones the text must give. The
+// reader and both writers work from these two declarations.
 
-#include <cstdint>
-#include <span>
-#include <string>
-#include <string_view>
-
-#include "document/json_input.h"
+#include "document/struct_schema.h"
 #include "document/tokenizer.h"
 
-namespace lexmill::schema {
+namespace lexmill {
 
-inline constexpr std::string_view kTokenizerFields[] = {
-    "version",    "truncation",    "padding",        "added_tokens", "normalizer",
-    "pre_tokenizer", "post_processor", "decoder",     "model"};
-inline constexpr uint32_t kTokenizerRequired = 1u << 0 | 1u << 3 | 1u << 8;
-
-inline constexpr std::string_view kModelFields[] = {
-    "type",     "dropout",       "unk_token",     "continuing_subword_prefix", "end_of_word_suffix",
-    "fuse_unk", "byte_fallback", "ignore_merges", "vocab",                     "merges"};
-inline constexpr uint32_t kModelRequired = 1u << 0 | 1u << 8 | 1u << 9;
-
-template <typename In, typename ReadField>
-bool read_struct(In& in, std::string_view name, std::span<const std::string_view> fields,
-                 uint32_t required, ReadField&& read_field) {
-    switch (in.peek()) {
-        case JsonToken::object: {
-            if (!in.begin_object()) return false;
-            uint32_t seen = 0;
-            std::string_view key;
-            for (;;) {
-                JsonStep step = in.next_key(key);
-                if (step == JsonStep::error) return false;
-                if (step == JsonStep::done) break;
-                size_t field = 0;
-                while (field < fields.size() && fields[field] != key) ++field;
-                if (field < fields.size() && (seen >> field & 1)) {
-                    return in.custom_error("duplicate field `" + std::string(fields[field]) + "`", true);
-                }
-                if (!in.begin_value()) return false;
-                if (field == fields.size()) {
-                    if (!in.skip_value()) return false;
-                    continue;
-                }
-                seen |= 1u << field;
-                if (!read_field(field)) return false;
-            }
-            if (!in.end_object()) return false;
-            for (size_t field = 0; field < fields.size(); ++field) {
-                if ((required >> field & 1) && !(seen >> field & 1)) {
-                    return in.custom_error("missing field `" + std::string(fields[field]) + "`", false);
-                }
-            }
-            return true;
-        }
-        case JsonToken::array: {
-            if (!in.begin_array()) return false;
-            for (size_t field = 0; field < fields.size(); ++field) {
-                JsonStep step = in.next_element();
-                if (step == JsonStep::error) return false;
-                if (step == JsonStep::done) {
-                    if (!in.end_array()) return false;
-                    return in.custom_error("invalid length " + std::to_string(field) + ", expected struct " +
-                                               std::string(name) + " with " + std::to_string(fields.size()) +
-                                               " elements",
-                                           false);
-                }
-                if (!read_field(field)) return false;
-            }
-            return in.end_array();
-        }
-        default:
-            return in.invalid_type("struct " + std::string(name));
-    }
-}
-
-template <typename In>
-bool read_text(In& in, std::string& out) {
-    std::string_view text;
-    if (!in.read_text(text, "a string")) return false;
-    out.assign(text);
-    return true;
-}
-
-template <typename In>
-bool read_optional_text(In& in, std::optional<std::string>& out) {
-    if (in.peek() == JsonToken::null) {
-        out.reset();
-        return in.read_null();
-    }
-    return read_text(in, out.emplace());
-}
-
-template <typename In>
-bool read_optional_value(In& in, std::optional<JsonValue>& out) {
-    if (in.peek() == JsonToken::null) {
-        out.reset();
-        return in.read_null();
-    }
-    return in.read_value(out.emplace());
-}
-
-template <typename In>
-bool read_added_tokens(In& in, std::vector<JsonValue>& out) {
-    if (in.peek() != JsonToken::array) return in.invalid_type("a sequence");
-    if (!in.begin_array()) return false;
-    for (;;) {
-        JsonStep step = in.next_element();
-        if (step == JsonStep::error) return false;
-        if (step == JsonStep::done) break;
-        if (!in.read_value(out.emplace_back())) return false;
-    }
-    return in.end_array();
-}
-
-// Texts gathered to be interned together (see StringPool::intern_many). An
-// input whose texts stay valid until parsing ends is referred to in place;
-// the texts of any other input may not outlive the next read and are copied.
-template <bool kStableText>
-class TextBatch {
-public:
-    static constexpr size_t kCapacity = 4096;
-
-    void add(std::string_view text) {
-        if constexpr (kStableText) {
-            views_.push_back(text);
-        } else {
-            bytes_ += text;
-            ends_.push_back(bytes_.size());
-        }
-    }
-    bool full() const { return (kStableText ? views_.size() : ends_.size()) >= kCapacity; }
-
-    // The handles of the gathered texts, in the order they were added; empties the batch.
-    const std::vector<Sym>& intern(StringPool& strings) {
-        if constexpr (!kStableText) {
-            views_.clear();
-            size_t start = 0;
-            for (size_t end : ends_) {
-                views_.emplace_back(bytes_.data() + start, end - start);
-                start = end;
-            }
-        }
-        syms_.resize(views_.size());
-        strings.intern_many(views_, syms_.data());
-        views_.clear();
-        bytes_.clear();
-        ends_.clear();
-        return syms_;
-    }
-
-private:
-    std::string bytes_;
-    std::vector<size_t> ends_;
-    std::vector<std::string_view> views_;
-    std::vector<Sym> syms_;
+inline constexpr StructSchema kModelSchema{
+    "Model",
+    required_field("type", &Model::type),
+    field("dropout", &Model::dropout),
+    field("unk_token", &Model::unk_token),
+    field("continuing_subword_prefix", &Model::continuing_subword_prefix),
+    field("end_of_word_suffix", &Model::end_of_word_suffix),
+    field("fuse_unk", &Model::fuse_unk),
+    field("byte_fallback", &Model::byte_fallback),
+    field("ignore_merges", &Model::ignore_merges),
+    required_field("vocab", &Model::vocab),
+    required_field("merges", &Model::merges),
 };
 
-template <typename In>
-bool read_vocab(In& in, Tokenizer& doc) {
-    if (in.peek() != JsonToken::object) return in.invalid_type("a map");
-    if (!in.begin_object()) return false;
-    TextBatch<In::kStableText> keys;
-    std::vector<uint32_t> ids;
-    auto flush = [&] {
-        const std::vector<Sym>& tokens = keys.intern(doc.strings);
-        // In text order: a later duplicate key replaces the ID of an earlier one.
-        for (size_t i = 0; i < tokens.size(); ++i) doc.model.vocab.set(tokens[i], ids[i]);
-        ids.clear();
-    };
-    std::string_view key;
-    for (;;) {
-        JsonStep step = in.next_key(key);
-        if (step == JsonStep::error) return false;
-        if (step == JsonStep::done) break;
-        keys.add(key);
-        uint32_t id;
-        if (!in.begin_value() || !in.read_u32(id)) return false;
-        ids.push_back(id);
-        if (keys.full()) flush();
-    }
-    flush();
-    return in.end_object();
-}
+inline constexpr StructSchema kTokenizerSchema{
+    "Tokenizer",
+    required_field("version", &Tokenizer::version),
+    field("truncation", &Tokenizer::truncation),
+    field("padding", &Tokenizer::padding),
+    required_field("added_tokens", &Tokenizer::added_tokens),
+    field("normalizer", &Tokenizer::normalizer),
+    field("pre_tokenizer", &Tokenizer::pre_tokenizer),
+    field("post_processor", &Tokenizer::post_processor),
+    field("decoder", &Tokenizer::decoder),
+    required_field("model", &Tokenizer::model),
+};
 
-template <typename In>
-bool read_merges(In& in, Tokenizer& doc) {
-    if (in.peek() != JsonToken::array) return in.invalid_type("a sequence");
-    if (!in.begin_array()) return false;
-    TextBatch<In::kStableText> parts;
-    auto flush = [&] {
-        const std::vector<Sym>& syms = parts.intern(doc.strings);
-        for (size_t i = 0; i + 1 < syms.size(); i += 2) doc.model.merges.append(Merge{syms[i], syms[i + 1]});
-    };
-    for (;;) {
-        JsonStep step = in.next_element();
-        if (step == JsonStep::error) return false;
-        if (step == JsonStep::done) break;
-        if constexpr (requires(std::string_view text) { in.read_pair(text, text); }) {
-            // The input reads the common form in one step and declines the rest.
-            std::string_view left, right;
-            if (!in.read_pair(left, right)) return false;
-            parts.add(left);
-            parts.add(right);
-            if (parts.full()) flush();
-            continue;
-        }
-        if (in.peek() != JsonToken::array) return in.invalid_type("a sequence");
-        if (!in.begin_array()) return false;
-        size_t count = 0;
-        for (;;) {
-            JsonStep part = in.next_element();
-            if (part == JsonStep::error) return false;
-            if (part == JsonStep::done) break;
-            std::string_view text;
-            if (!in.read_text(text, "a string")) return false;
-            if (count < 2) parts.add(text);
-            ++count;
-        }
-        if (!in.end_array()) return false;
-        if (count != 2) return in.custom_error("Merge must have exactly 2 elements", false);
-        if (parts.full()) flush();
-    }
-    flush();
-    return in.end_array();
-}
-
-template <typename In>
-bool read_model(In& in, Tokenizer& doc) {
-    Model& m = doc.model;
-    return read_struct(in, "Model", kModelFields, kModelRequired, [&](size_t field) {
-        switch (field) {
-            case 0: return read_text(in, m.type);
-            case 1:
-                if (in.peek() == JsonToken::null) {
-                    m.dropout.reset();
-                    return in.read_null();
-                }
-                return in.read_f64(m.dropout.emplace());
-            case 2: return read_optional_text(in, m.unk_token);
-            case 3: return read_optional_text(in, m.continuing_subword_prefix);
-            case 4: return read_optional_text(in, m.end_of_word_suffix);
-            case 5: return in.read_bool(m.fuse_unk);
-            case 6: return in.read_bool(m.byte_fallback);
-            case 7: return in.read_bool(m.ignore_merges);
-            case 8: return read_vocab(in, doc);
-            default: return read_merges(in, doc);
-        }
-    });
-}
-
-// Reads the whole text as one tokenizer document.
-template <typename In>
-bool read_tokenizer(In& in, Tokenizer& doc) {
-    bool ok = read_struct(in, "Tokenizer", kTokenizerFields, kTokenizerRequired, [&](size_t field) {
-        switch (field) {
-            case 0: return read_text(in, doc.version);
-            case 1: return read_optional_value(in, doc.truncation);
-            case 2: return read_optional_value(in, doc.padding);
-            case 3: return read_added_tokens(in, doc.added_tokens);
-            case 4: return read_optional_value(in, doc.normalizer);
-            case 5: return read_optional_value(in, doc.pre_tokenizer);
-            case 6: return read_optional_value(in, doc.post_processor);
-            case 7: return read_optional_value(in, doc.decoder);
-            default: return read_model(in, doc);
-        }
-    });
-    return ok && in.finish();
-}
-
-}  // namespace lexmill::schema
+}  // namespace lexmill

@@ -16,115 +16,12 @@
 
 #include "document/float_text.h"
 #include "document/string_literal.h"
+#include "document/tokenizer_schema.h"
 #include "document/write.h"
 
 namespace lexmill {
 
 namespace {
-
-enum class TopField {
-    version,
-    truncation,
-    padding,
-    added_tokens,
-    normalizer,
-    pre_tokenizer,
-    post_processor,
-    decoder,
-    model,
-};
-
-enum class ModelField {
-    type,
-    dropout,
-    unk_token,
-    continuing_subword_prefix,
-    end_of_word_suffix,
-    fuse_unk,
-    byte_fallback,
-    ignore_merges,
-    vocab,
-    merges,
-};
-
-// Member order of the document and of its model in each layout.
-constexpr TopField kTopDeclared[] = {
-    TopField::version,
-    TopField::truncation,
-    TopField::padding,
-    TopField::added_tokens,
-    TopField::normalizer,
-    TopField::pre_tokenizer,
-    TopField::post_processor,
-    TopField::decoder,
-    TopField::model,
-};
-constexpr TopField kTopSorted[] = {
-    TopField::added_tokens,
-    TopField::decoder,
-    TopField::model,
-    TopField::normalizer,
-    TopField::padding,
-    TopField::post_processor,
-    TopField::pre_tokenizer,
-    TopField::truncation,
-    TopField::version,
-};
-constexpr ModelField kModelDeclared[] = {
-    ModelField::type,
-    ModelField::dropout,
-    ModelField::unk_token,
-    ModelField::continuing_subword_prefix,
-    ModelField::end_of_word_suffix,
-    ModelField::fuse_unk,
-    ModelField::byte_fallback,
-    ModelField::ignore_merges,
-    ModelField::vocab,
-    ModelField::merges,
-};
-constexpr ModelField kModelSorted[] = {
-    ModelField::byte_fallback,
-    ModelField::continuing_subword_prefix,
-    ModelField::dropout,
-    ModelField::end_of_word_suffix,
-    ModelField::fuse_unk,
-    ModelField::ignore_merges,
-    ModelField::merges,
-    ModelField::type,
-    ModelField::unk_token,
-    ModelField::vocab,
-};
-
-constexpr std::string_view key_of(TopField field) {
-    switch (field) {
-        case TopField::version: return "version";
-        case TopField::truncation: return "truncation";
-        case TopField::padding: return "padding";
-        case TopField::added_tokens: return "added_tokens";
-        case TopField::normalizer: return "normalizer";
-        case TopField::pre_tokenizer: return "pre_tokenizer";
-        case TopField::post_processor: return "post_processor";
-        case TopField::decoder: return "decoder";
-        case TopField::model: return "model";
-    }
-    return {};
-}
-
-constexpr std::string_view key_of(ModelField field) {
-    switch (field) {
-        case ModelField::type: return "type";
-        case ModelField::dropout: return "dropout";
-        case ModelField::unk_token: return "unk_token";
-        case ModelField::continuing_subword_prefix: return "continuing_subword_prefix";
-        case ModelField::end_of_word_suffix: return "end_of_word_suffix";
-        case ModelField::fuse_unk: return "fuse_unk";
-        case ModelField::byte_fallback: return "byte_fallback";
-        case ModelField::ignore_merges: return "ignore_merges";
-        case ModelField::vocab: return "vocab";
-        case ModelField::merges: return "merges";
-    }
-    return {};
-}
 
 // `before`, a line break, the indentation of `level` and `after`: the fixed
 // text between the strings of a vocabulary or merge entry.
@@ -242,16 +139,9 @@ public:
     Writer(const Tokenizer& doc, std::span<const Sym> vocab_order, Output& out)
         : doc_(doc), vocab_order_(vocab_order), out_(out) {}
 
-    void document(std::span<const TopField> top_order, std::span<const ModelField> model_order) {
-        out_.put('{');
-        bool first = true;
-        for (TopField field : top_order) {
-            member_key(key_of(field), 0, first);
-            first = false;
-            top_field(field, model_order);
-        }
-        newline(0);
-        out_.put('}');
+    void document(Layout layout) {
+        layout_ = layout;
+        structure(kTokenizerSchema, doc_, 0);
     }
 
 private:
@@ -289,6 +179,14 @@ private:
     void optional_string(const std::optional<std::string>& s) {
         if (s) {
             string(*s);
+        } else {
+            out_.put("null");
+        }
+    }
+
+    void optional_float(const std::optional<double>& x) {
+        if (x) {
+            float_number(*x);
         } else {
             out_.put("null");
         }
@@ -359,57 +257,44 @@ private:
         out_.put('}');
     }
 
-    void top_field(TopField field, std::span<const ModelField> model_order) {
-        switch (field) {
-            case TopField::version: string(doc_.version); return;
-            case TopField::truncation: optional_value(doc_.truncation, 1); return;
-            case TopField::padding: optional_value(doc_.padding, 1); return;
-            case TopField::added_tokens: array(doc_.added_tokens, 1); return;
-            case TopField::normalizer: optional_value(doc_.normalizer, 1); return;
-            case TopField::pre_tokenizer: optional_value(doc_.pre_tokenizer, 1); return;
-            case TopField::post_processor: optional_value(doc_.post_processor, 1); return;
-            case TopField::decoder: optional_value(doc_.decoder, 1); return;
-            case TopField::model: model(model_order); return;
-        }
-    }
-
-    void model(std::span<const ModelField> order) {
+    // A struct's members in the order of the layout, each written by its type.
+    template <typename Schema, typename Object>
+    void structure(const Schema& schema, const Object& object, int level) {
         out_.put('{');
         bool first = true;
-        for (ModelField field : order) {
-            member_key(key_of(field), 1, first);
-            first = false;
-            model_field(field);
+        auto members = [&](const auto& order) {
+            for (size_t field : order) {
+                member_key(schema.key(field), level, first);
+                first = false;
+                schema.visit(object, field, MemberWriter{*this, level + 1});
+            }
+        };
+        if (layout_ == Layout::sorted) {
+            members(schema.sorted());
+        } else {
+            members(Schema::declared());
         }
-        newline(1);
+        newline(level);
         out_.put('}');
     }
 
-    void model_field(ModelField field) {
-        const Model& m = doc_.model;
-        switch (field) {
-            case ModelField::type: string(m.type); return;
-            case ModelField::dropout:
-                if (m.dropout) {
-                    float_number(*m.dropout);
-                } else {
-                    out_.put("null");
-                }
-                return;
-            case ModelField::unk_token: optional_string(m.unk_token); return;
-            case ModelField::continuing_subword_prefix:
-                optional_string(m.continuing_subword_prefix);
-                return;
-            case ModelField::end_of_word_suffix: optional_string(m.end_of_word_suffix); return;
-            case ModelField::fuse_unk: boolean(m.fuse_unk); return;
-            case ModelField::byte_fallback: boolean(m.byte_fallback); return;
-            case ModelField::ignore_merges: boolean(m.ignore_merges); return;
-            case ModelField::vocab: vocab(2); return;
-            case ModelField::merges: merges(2); return;
-        }
-    }
+    // Writes a member as a value at `level`.
+    struct MemberWriter {
+        Writer& w;
+        int level;
 
-    void vocab(int level) {
+        void operator()(const std::string& s) const { w.string(s); }
+        void operator()(const std::optional<std::string>& s) const { w.optional_string(s); }
+        void operator()(bool b) const { w.boolean(b); }
+        void operator()(const std::optional<double>& x) const { w.optional_float(x); }
+        void operator()(const std::optional<JsonValue>& v) const { w.optional_value(v, level); }
+        void operator()(const std::vector<JsonValue>& elements) const { w.array(elements, level); }
+        void operator()(const Vocab& vocab) const { w.vocab(vocab, level); }
+        void operator()(const MergeList& merges) const { w.merges(merges, level); }
+        void operator()(const Model& model) const { w.structure(kModelSchema, model, level); }
+    };
+
+    void vocab(const Vocab& vocab, int level) {
         if (vocab_order_.empty()) {
             out_.put("{}");
             return;
@@ -417,7 +302,6 @@ private:
         // ",\n" and the members' indentation; the first member skips the comma.
         const std::string lead = line_text(",", level + 1);
         const std::string_view first_lead = std::string_view(lead).substr(1);
-        const Vocab& vocab = doc_.model.vocab;
         const StringPool& strings = doc_.strings;
         out_.put('{');
         bool first = true;
@@ -435,8 +319,7 @@ private:
         out_.put('}');
     }
 
-    void merges(int level) {
-        const MergeList& list = doc_.model.merges;
+    void merges(const MergeList& list, int level) {
         if (list.size() == 0) {
             out_.put("[]");
             return;
@@ -469,6 +352,7 @@ private:
     const Tokenizer& doc_;
     std::span<const Sym> vocab_order_;
     Output& out_;
+    Layout layout_ = Layout::declaration;
 };
 
 // Bytes of the whole text, give or take escapes.
@@ -490,12 +374,7 @@ size_t estimate(const Tokenizer& doc, std::span<const Sym> vocab_order) {
 }
 
 void write_document(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order, Output& out) {
-    Writer writer(doc, vocab_order, out);
-    if (layout == Layout::sorted) {
-        writer.document(kTopSorted, kModelSorted);
-    } else {
-        writer.document(kTopDeclared, kModelDeclared);
-    }
+    Writer(doc, vocab_order, out).document(layout);
 }
 
 std::span<const Sym> order_for(const Tokenizer& doc, Layout layout, std::span<const Sym> vocab_order) {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "document/json_scanner.h"
+#include "document/read_tokenizer.h"
 #include "document/simd_input.h"
-#include "document/tokenizer_schema.h"
 
 namespace lexmill::testing {
 
@@ -34,11 +34,11 @@ inline TwoReadings read_with_both(std::string_view text) {
         simdjson::ondemand::document json;
         if (!parser.iterate(padded).get(json)) {
             SimdInput input(json);
-            out.fast = schema::read_tokenizer(input, out.fast_doc);
+            out.fast = read_tokenizer(input, out.fast_doc);
         }
     }
     JsonScanner scanner(text);
-    out.exact = schema::read_tokenizer(scanner, out.exact_doc);
+    out.exact = read_tokenizer(scanner, out.exact_doc);
     if (!out.exact) out.exact_error = scanner.error();
     return out;
 }
