@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "document/float_text.h"
+#include "document/json_escape.h"
 
 namespace lexmill {
 
@@ -30,13 +31,6 @@ enum class JsonScanner::Fault {
     unexpected_end_of_hex_escape,
     recursion_limit,
     invalid_code_point,
-};
-
-struct JsonScanner::Number {
-    enum Kind { unsigned_integer, signed_integer, floating } kind = floating;
-    uint64_t u = 0;
-    int64_t i = 0;
-    double f = 0;
 };
 
 namespace {
@@ -68,31 +62,6 @@ const char* fault_text(int fault) {
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // Decodes one scalar value of valid UTF-8 starting at `i`.
 uint32_t decode_utf8(std::string_view s, size_t& i) {
@@ -132,37 +101,6 @@ std::string debug_literal(std::string_view s) {
     }
     out += '"';
     return out;
-}
-
-// The decimal exponent of the leading significant digit of an unsigned
-// number literal, plus one: above zero the value is at least 1, at or below
-// zero it is less. Exponents are clamped far beyond any double's range.
-long long magnitude(std::string_view literal) {
-    const char* p = literal.data();
-    const char* end = p + literal.size();
-    long long magnitude = 0;
-    bool seen_digit = false;
-    for (; p < end && is_digit(*p); ++p) {
-        if (*p != '0' || seen_digit) {
-            seen_digit = true;
-            ++magnitude;
-        }
-    }
-    if (p < end && *p == '.') {
-        for (++p; p < end && is_digit(*p); ++p) {
-            if (seen_digit) continue;
-            if (*p == '0') --magnitude; else seen_digit = true;
-        }
-    }
-    if (p < end && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool exponent_negative = *p == '-';
-        if (*p == '+' || *p == '-') ++p;
-        long long exponent = 0;
-        for (; p < end; ++p) exponent = std::min(exponent * 10 + (*p - '0'), 1LL << 40);
-        magnitude += exponent_negative ? -exponent : exponent;
-    }
-    return magnitude;
 }
 
 }  // namespace
@@ -232,9 +170,8 @@ bool JsonScanner::parse_ident(std::string_view rest) {
     return true;
 }
 
-// Consumes a number literal; `integer` tells whether it had neither fraction
-// nor exponent, `integer_end` where its integer part ended.
-bool JsonScanner::scan_number_literal(bool& integer, size_t& integer_end) {
+// Consumes a well-formed number literal.
+bool JsonScanner::scan_number_literal() {
     if (text_[index_] == '-') ++index_;
     if (index_ >= text_.size()) return fail(Fault::eof_value);
     char first = text_[index_++];
@@ -245,10 +182,7 @@ bool JsonScanner::scan_number_literal(bool& integer, size_t& integer_end) {
     } else {
         return fail(Fault::invalid_number);
     }
-    integer_end = index_;
-    integer = true;
     if (index_ < text_.size() && text_[index_] == '.') {
-        integer = false;
         ++index_;
         size_t digits = index_;
         while (index_ < text_.size() && is_digit(text_[index_])) ++index_;
@@ -257,7 +191,6 @@ bool JsonScanner::scan_number_literal(bool& integer, size_t& integer_end) {
         }
     }
     if (index_ < text_.size() && (text_[index_] == 'e' || text_[index_] == 'E')) {
-        integer = false;
         ++index_;
         if (index_ < text_.size() && (text_[index_] == '+' || text_[index_] == '-')) ++index_;
         if (index_ >= text_.size()) return fail(Fault::eof_value);
@@ -267,43 +200,10 @@ bool JsonScanner::scan_number_literal(bool& integer, size_t& integer_end) {
     return true;
 }
 
-// The integer literal `digits` (with a minus sign before it when
-// `negative`) as an integer: unsigned, or signed when negative. False when
-// it fits neither and must be read as a float.
-bool JsonScanner::integer_value(std::string_view digits, bool negative, Number& out) {
-    uint64_t value = 0;
-    auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (r.ec != std::errc()) return false;
-    if (!negative || value == 0) {
-        out.kind = Number::unsigned_integer;
-        out.u = value;
-        return true;
-    }
-    // A negative literal is signed, below the signed range a float; -0 is 0,
-    // which writes and reads back as the unsigned 0.
-    if (value > uint64_t{1} << 63) return false;
-    out.kind = Number::signed_integer;
-    out.i = static_cast<int64_t>(0 - value);
-    return true;
-}
-
-bool JsonScanner::scan_number(Number& out) {
+bool JsonScanner::scan_number(JsonNumber& out) {
     const size_t start = index_;
-    const bool negative = text_[index_] == '-';
-    bool integer;
-    size_t integer_end;
-    if (!scan_number_literal(integer, integer_end)) return false;
-    if (integer && integer_value(text_.substr(start + negative, integer_end - start - negative), negative, out)) {
-        return true;
-    }
-    out.kind = Number::floating;
-    std::string_view literal = text_.substr(start, index_ - start);
-    auto r = std::from_chars(literal.data(), literal.data() + literal.size(), out.f);
-    if (r.ec == std::errc::result_out_of_range) {
-        // Too small underflows to zero; too large is an error.
-        if (magnitude(literal.substr(negative)) > 0) return fail(Fault::number_out_of_range);
-        out.f = negative ? -0.0 : 0.0;
-    }
+    if (!scan_number_literal()) return false;
+    if (!number_value(text_.substr(start, index_ - start), out)) return fail(Fault::number_out_of_range);
     return true;
 }
 
@@ -326,37 +226,27 @@ bool JsonScanner::decode_hex(uint16_t& out) {
 bool JsonScanner::scan_escape(std::string* out) {
     if (index_ >= text_.size()) return fail(Fault::eof_string);
     char c = text_[index_++];
-    char plain;
-    switch (c) {
-        case '"': plain = '"'; break;
-        case '\\': plain = '\\'; break;
-        case '/': plain = '/'; break;
-        case 'b': plain = '\b'; break;
-        case 'f': plain = '\f'; break;
-        case 'n': plain = '\n'; break;
-        case 'r': plain = '\r'; break;
-        case 't': plain = '\t'; break;
-        case 'u': {
-            uint16_t n;
-            if (!decode_hex(n)) return false;
-            if (n >= 0xDC00 && n <= 0xDFFF) return fail(Fault::lone_surrogate);
-            uint32_t cp = n;
-            if (n >= 0xD800 && n <= 0xDBFF) {
-                for (char expected : {'\\', 'u'}) {
-                    if (index_ >= text_.size()) return fail(Fault::eof_string);
-                    if (text_[index_++] != expected) return fail(Fault::unexpected_end_of_hex_escape);
-                }
-                uint16_t low;
-                if (!decode_hex(low)) return false;
-                if (low < 0xDC00 || low > 0xDFFF) return fail(Fault::lone_surrogate);
-                cp = 0x10000 + ((uint32_t{n} - 0xD800) << 10 | (uint32_t{low} - 0xDC00));
-            }
-            if (out) append_utf8(*out, cp);
-            return true;
-        }
-        default: return fail(Fault::invalid_escape);
+    if (c != 'u') {
+        const char plain = short_escape(c);
+        if (plain == 0) return fail(Fault::invalid_escape);
+        if (out) *out += plain;
+        return true;
     }
-    if (out) *out += plain;
+    uint16_t n;
+    if (!decode_hex(n)) return false;
+    if (n >= 0xDC00 && n <= 0xDFFF) return fail(Fault::lone_surrogate);
+    uint32_t cp = n;
+    if (n >= 0xD800 && n <= 0xDBFF) {
+        for (char expected : {'\\', 'u'}) {
+            if (index_ >= text_.size()) return fail(Fault::eof_string);
+            if (text_[index_++] != expected) return fail(Fault::unexpected_end_of_hex_escape);
+        }
+        uint16_t low;
+        if (!decode_hex(low)) return false;
+        if (low < 0xDC00 || low > 0xDFFF) return fail(Fault::lone_surrogate);
+        cp = 0x10000 + ((uint32_t{n} - 0xD800) << 10 | (uint32_t{low} - 0xDC00));
+    }
+    if (out) append_utf8(*out, cp);
     return true;
 }
 
@@ -530,14 +420,9 @@ bool JsonScanner::parse_any(JsonValue* out) {
         }
         default:
             if (c == '-' || is_digit(static_cast<char>(c))) {
-                Number n;
+                JsonNumber n;
                 if (!scan_number(n)) return false;
-                if (!out) return true;
-                switch (n.kind) {
-                    case Number::unsigned_integer: out->data = n.u; break;
-                    case Number::signed_integer: out->data = n.i; break;
-                    case Number::floating: out->data = n.f; break;
-                }
+                if (out) n.store(*out);
                 return true;
             }
             return fail_peek(Fault::expected_value);
@@ -572,18 +457,18 @@ bool JsonScanner::read_text(std::string_view& out, std::string_view expected) {
 
 bool JsonScanner::read_u32(uint32_t& out) {
     if (peek() != JsonToken::number) return invalid_type("u32");
-    Number n;
+    JsonNumber n;
     if (!scan_number(n)) return false;
     switch (n.kind) {
-        case Number::unsigned_integer:
+        case JsonNumber::unsigned_integer:
             if (n.u > 0xFFFFFFFFu) {
                 return fail_message("invalid value: integer `" + std::to_string(n.u) + "`, expected u32", index_);
             }
             out = static_cast<uint32_t>(n.u);
             return true;
-        case Number::signed_integer:
+        case JsonNumber::signed_integer:
             return fail_message("invalid value: integer `" + std::to_string(n.i) + "`, expected u32", index_);
-        case Number::floating: {
+        case JsonNumber::floating: {
             std::string text = "invalid type: floating point `";
             append_float(text, n.f);
             return fail_message(text + "`, expected u32", index_);
@@ -594,13 +479,9 @@ bool JsonScanner::read_u32(uint32_t& out) {
 
 bool JsonScanner::read_f64(double& out) {
     if (peek() != JsonToken::number) return invalid_type("f64");
-    Number n;
+    JsonNumber n;
     if (!scan_number(n)) return false;
-    switch (n.kind) {
-        case Number::unsigned_integer: out = static_cast<double>(n.u); break;
-        case Number::signed_integer: out = static_cast<double>(n.i); break;
-        case Number::floating: out = n.f; break;
-    }
+    out = n.as_double();
     return true;
 }
 
@@ -631,11 +512,11 @@ bool JsonScanner::invalid_type(std::string_view expected) {
         case '{': found = "map"; break;
         default: {
             if (c != '-' && !is_digit(static_cast<char>(c))) return fail_peek(Fault::expected_value);
-            Number n;
+            JsonNumber n;
             if (!scan_number(n)) return false;
-            if (n.kind == Number::unsigned_integer) {
+            if (n.kind == JsonNumber::unsigned_integer) {
                 found = "integer `" + std::to_string(n.u) + "`";
-            } else if (n.kind == Number::signed_integer) {
+            } else if (n.kind == JsonNumber::signed_integer) {
                 found = "integer `" + std::to_string(n.i) + "`";
             } else {
                 found = "floating point `";

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "document/json_input.h"
+#include "document/json_number.h"
 #include "document/json_value.h"
 
 namespace lexmill {
@@ -57,7 +58,6 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    struct Number;
     enum class Fault;
 
     int skip_whitespace();
@@ -67,9 +67,8 @@ private:
     bool fail_message(std::string message, size_t index);
 
     bool parse_ident(std::string_view rest);
-    bool scan_number(Number& out);
-    bool scan_number_literal(bool& integer, size_t& integer_end);
-    static bool integer_value(std::string_view digits, bool negative, Number& out);
+    bool scan_number_literal();
+    bool scan_number(JsonNumber& out);
     bool scan_string(std::string* out);
     bool scan_escape(std::string* out);
     bool decode_hex(uint16_t& out);
