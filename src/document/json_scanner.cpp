@@ -146,21 +146,7 @@ int JsonScanner::skip_whitespace() {
     return -1;
 }
 
-JsonToken JsonScanner::peek() {
-    switch (skip_whitespace()) {
-        case -1: return JsonToken::end_of_input;
-        case 'n': return JsonToken::null;
-        case 't':
-        case 'f': return JsonToken::boolean;
-        case '"': return JsonToken::string;
-        case '[': return JsonToken::array;
-        case '{': return JsonToken::object;
-        case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9': return JsonToken::number;
-        default: return JsonToken::invalid;
-    }
-}
+JsonToken JsonScanner::peek() { return token_starting_with(skip_whitespace()); }
 
 bool JsonScanner::parse_ident(std::string_view rest) {
     for (char expected : rest) {

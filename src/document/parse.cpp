@@ -3,25 +3,26 @@
 #include <simdjson.h>
 
 #include <algorithm>
-#include <memory>
-#include <new>
-#include <optional>
+#include <cstring>
+#include <string>
 
+#include "document/fast_input.h"
 #include "document/json_scanner.h"
 #include "document/read_tokenizer.h"
-#include "document/simd_input.h"
 
 namespace lexmill {
 
 namespace {
 
-// Well-formed documents go through simdjson; it declines anything unusual.
+// Well-formed documents go through the fast input; it declines anything unusual.
 bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
-    std::optional<simdjson::padded_string> copy;
-    simdjson::padded_string_view padded(text.data(), text.size(), readable);
-    if (readable - text.size() < simdjson::SIMDJSON_PADDING) {
-        copy.emplace(text);
-        padded = *copy;
+    // Text that is not UTF-8 is for the scanner to report.
+    if (!simdjson::validate_utf8(text.data(), text.size())) return false;
+    std::string copy;
+    if (readable - text.size() < FastInput::kPadding) {
+        copy.assign(text.size() + FastInput::kPadding, '\0');
+        std::memcpy(copy.data(), text.data(), text.size());
+        text = std::string_view(copy.data(), text.size());
     }
     // Sized for the common case so that the tables rarely regrow: tokenizer
     // files hold roughly one token per hundred bytes and one merge per fifty.
@@ -31,16 +32,7 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
     doc.strings.reserve(tokens);
     doc.model.vocab.reserve(tokens);
     doc.model.merges.reserve(std::min<size_t>(text.size() / 48, size_t{1} << 22));
-    // simdjson 3.0.1 does not check that its string buffer was allocated and
-    // would write through a null pointer: make sure that much can be had.
-    {
-        std::unique_ptr<uint8_t[]> probe(new (std::nothrow) uint8_t[(5 * text.size() / 3 + 64) / 64 * 64 + 64]);
-        if (!probe) throw std::bad_alloc();
-    }
-    simdjson::ondemand::parser parser;
-    simdjson::ondemand::document json;
-    if (parser.iterate(padded).get(json)) return false;
-    SimdInput input(json);
+    FastInput input(text);
     return read_tokenizer(input, doc);
 }
 
@@ -55,8 +47,8 @@ Result<Tokenizer> parse_tokenizer_json(std::string_view text, size_t readable) {
         Tokenizer doc;
         if (read_fast(text, readable, doc)) return doc;
     }
-    // Slow but exact: finds the first fault and where it is, or reads what
-    // the fast path declined (integers beyond 64 bits, say).
+    // Slow but exact: finds the first fault and where it is, and reads
+    // whatever the fast input declined without a fault.
     Tokenizer doc;
     JsonScanner scanner(text);
     if (!read_tokenizer(scanner, doc)) return Error{ErrorKind::json, scanner.error()};

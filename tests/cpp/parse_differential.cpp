@@ -1,5 +1,5 @@
-// Reads JSON texts with both readers of the document parser — the simdjson
-// fast path and the exact scanner — and checks that they agree: whenever the
+// Reads JSON texts with both readers of the document parser — the fast
+// input and the exact scanner — and checks that they agree: whenever the
 // fast path accepts a text, the scanner must accept it too and produce the same
 // document. Each argument is a file; with --embed the file's content is placed
 // as the normalizer of a minimal tokenizer document first.
