@@ -12,32 +12,59 @@ constexpr size_t kBlockSize = 1 << 16;
 
 // Seeded per process, so that no file can be crafted to make every token
 // collide and lookups quadratic.
-const uint64_t kSeed = [] {
+struct Seeds {
+    uint64_t s[4];
+};
+const Seeds kSeeds = [] {
     std::random_device entropy;
-    return uint64_t{entropy()} << 32 ^ entropy();
+    Seeds seeds;
+    for (uint64_t& seed : seeds.s) seed = (uint64_t{entropy()} << 32 ^ entropy()) | 1;
+    return seeds;
 }();
 
-uint64_t mix(uint64_t h) {
-    h ^= h >> 32;
-    h *= 0xd6e8feb86659fd93ULL;
-    h ^= h >> 32;
-    return h;
+// The two halves of the 128-bit product folded together: every bit of
+// either factor reaches most bits of the result.
+uint64_t fold_multiply(uint64_t a, uint64_t b) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
 }
 
-uint64_t hash_text(std::string_view text) {
-    uint64_t h = kSeed ^ (text.size() * 0x9E3779B97F4A7C15ULL);
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        h = mix(h ^ word) * 0x9E3779B97F4A7C15ULL;
+uint64_t load64(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+uint32_t load32(const char* p) {
+    uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// The first eight bytes of `text`, zero-padded, read without a byte past its
+// end: shorter texts are read in two overlapping halves, or byte by byte.
+uint64_t head_of(std::string_view text) {
+    const char* p = text.data();
+    const size_t n = text.size();
+    if (n >= 8) return load64(p);
+    if (n >= 4) return load32(p) | uint64_t{load32(p + n - 4)} << (8 * (n - 4));
+    if (n == 0) return 0;
+    const auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(p[i])}; };
+    return byte(0) | (n > 1 ? byte(1) << 8 : 0) | (n > 2 ? byte(2) << 16 : 0);
+}
+
+// `head` is head_of(text). Texts up to sixteen bytes, nearly every token,
+// take two multiplications.
+uint64_t hash_text(std::string_view text, uint64_t head) {
+    const char* p = text.data();
+    const size_t n = text.size();
+    uint64_t a = head, b = 0, h = kSeeds.s[0];
+    if (n > 16) {
+        for (size_t i = 0; i + 16 < n; i += 16) h = fold_multiply(load64(p + i) ^ kSeeds.s[1], load64(p + i + 8) ^ h);
+        a = load64(p + n - 16);
     }
-    if (i < text.size()) {
-        uint64_t word = 0;
-        std::memcpy(&word, text.data() + i, text.size() - i);
-        h = mix(h ^ word) * 0x9E3779B97F4A7C15ULL;
-    }
-    return mix(h);
+    if (n > 8) b = load64(p + n - 8);
+    return fold_multiply(fold_multiply(a ^ kSeeds.s[1], b ^ h) ^ kSeeds.s[2], n ^ kSeeds.s[3]);
 }
 
 }  // namespace
@@ -50,13 +77,6 @@ uint32_t count_chars(std::string_view utf8) {
 
 namespace {
 
-uint64_t head_of(std::string_view text) {
-    uint64_t head = 0;
-    // The empty string may have no storage at all, and memcpy takes no null.
-    if (!text.empty()) std::memcpy(&head, text.data(), std::min<size_t>(text.size(), sizeof head));
-    return head;
-}
-
 constexpr size_t kInitialSlots = 1024;
 
 }  // namespace
@@ -65,60 +85,90 @@ StringPool::StringPool() : slots_(kInitialSlots, Slot{0, 0, kNoSym}) {}
 
 void StringPool::reserve(size_t count) {
     entries_.reserve(count);
-    if (slots_.size() < count * 2) {
-        size_t n = slots_.size();
-        while (n < count * 2) n *= 2;
-        slots_.assign(n, Slot{0, 0, kNoSym});
-        grow_table();
-    }
+    // Filled to three quarters at most. The size need not be a power of two,
+    // so that a table sized for a count takes no more than it needs.
+    const size_t wanted = count + count / 3 + 1;
+    if (slots_.size() < wanted) resize_table(wanted);
 }
 
-size_t StringPool::probe(std::string_view text, uint64_t hash, uint64_t head) const {
-    const size_t mask = slots_.size() - 1;
+void StringPool::resize_table(size_t slots) {
+    slots_.assign(slots, Slot{0, 0, kNoSym});
+    refill_table();
+}
+
+StringPool::Key StringPool::key_of(std::string_view text) {
+    const uint64_t head = head_of(text);
+    return {hash_text(text, head), head};
+}
+
+size_t StringPool::probe(std::string_view text, const Key& key) const {
     const uint32_t size = static_cast<uint32_t>(text.size());
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (size_t i = home(key.hash);; i = next(i)) {
         const Slot& slot = slots_[i];
         if (slot.sym == kNoSym) return i;
-        if (slot.size == size && slot.head == head &&
-            (size <= sizeof head ||
-             std::memcmp(entries_[slot.sym].data + sizeof head, text.data() + sizeof head, size - sizeof head) == 0)) {
+        if (slot.size == size && slot.head == key.head &&
+            (size <= sizeof key.head ||
+             std::memcmp(entries_[slot.sym].data + sizeof key.head, text.data() + sizeof key.head,
+                         size - sizeof key.head) == 0)) {
             return i;
         }
     }
 }
 
-Sym StringPool::find(std::string_view text) const {
-    return slots_[probe(text, hash_text(text), head_of(text))].sym;
+Sym StringPool::find(std::string_view text) const { return slots_[probe(text, key_of(text))].sym; }
+
+Sym StringPool::intern(std::string_view text) { return intern_keyed(text, key_of(text)); }
+
+// The entry named by the home slot of `text`, when the text is longer than a
+// head and the slot holds one of the same size and head: most likely the
+// text itself, which the lookup will compare byte for byte.
+const StringPool::Entry* StringPool::likely_match(std::string_view text, const Key& key) const {
+    if (text.size() <= sizeof key.head) return nullptr;
+    const Slot& slot = slots_[home(key.hash)];
+    if (slot.sym == kNoSym || slot.size != text.size() || slot.head != key.head) return nullptr;
+    return &entries_[slot.sym];
 }
 
-Sym StringPool::intern(std::string_view text) { return intern_hashed(text, hash_text(text), head_of(text)); }
-
 void StringPool::intern_many(std::span<const std::string_view> texts, Sym* out) {
-    constexpr size_t kWave = 64;
-    uint64_t hashes[kWave], heads[kWave];
-    for (size_t start = 0; start < texts.size(); start += kWave) {
-        size_t n = std::min(kWave, texts.size() - start);
-        const size_t mask = slots_.size() - 1;
-        for (size_t k = 0; k < n; ++k) {
-            hashes[k] = hash_text(texts[start + k]);
-            heads[k] = head_of(texts[start + k]);
-            __builtin_prefetch(&slots_[hashes[k] & mask]);
+    // A lookup in a large pool misses the cache up to three times in a row:
+    // on its slot, and for a text longer than a head on the entry the slot
+    // names and on the stored text. The texts go in waves, each fetch made
+    // for a whole wave and the slots a wave ahead, so that the misses overlap
+    // instead of following one another.
+    constexpr size_t kWave = 32;
+    Key keys[2][kWave];
+    auto wave_at = [&](size_t start) { return texts.subspan(start, std::min(kWave, texts.size() - start)); };
+    auto fetch_slots = [&](size_t start, Key* wave_keys) {
+        if (start >= texts.size()) return;
+        const std::span<const std::string_view> wave = wave_at(start);
+        for (size_t k = 0; k < wave.size(); ++k) {
+            wave_keys[k] = key_of(wave[k]);
+            __builtin_prefetch(&slots_[home(wave_keys[k].hash)]);
         }
-        // A table that grows meanwhile only makes the prefetches useless.
-        for (size_t k = 0; k < n; ++k) out[start + k] = intern_hashed(texts[start + k], hashes[k], heads[k]);
+    };
+    fetch_slots(0, keys[0]);
+    for (size_t start = 0, w = 0; start < texts.size(); start += kWave, w ^= 1) {
+        fetch_slots(start + kWave, keys[w ^ 1]);
+        const std::span<const std::string_view> wave = wave_at(start);
+        const Key* wave_keys = keys[w];
+        for (size_t k = 0; k < wave.size(); ++k) {
+            if (const Entry* entry = likely_match(wave[k], wave_keys[k])) __builtin_prefetch(entry);
+        }
+        for (size_t k = 0; k < wave.size(); ++k) {
+            if (const Entry* entry = likely_match(wave[k], wave_keys[k])) __builtin_prefetch(entry->data + sizeof(uint64_t));
+        }
+        // A table that grows meanwhile only makes the fetches useless.
+        for (size_t k = 0; k < wave.size(); ++k) out[start + k] = intern_keyed(wave[k], wave_keys[k]);
     }
 }
 
-Sym StringPool::intern_hashed(std::string_view text, uint64_t hash, uint64_t head) {
-    size_t i = probe(text, hash, head);
+Sym StringPool::intern_keyed(std::string_view text, const Key& key) {
+    size_t i = probe(text, key);
     if (slots_[i].sym != kNoSym) return slots_[i].sym;
     Sym sym = static_cast<Sym>(entries_.size());
     entries_.push_back(Entry{store(text), static_cast<uint32_t>(text.size()), count_chars(text)});
-    slots_[i] = Slot{head, static_cast<uint32_t>(text.size()), sym};
-    if (entries_.size() * 4 > slots_.size() * 3) {
-        slots_.assign(slots_.size() * 2, Slot{0, 0, kNoSym});
-        grow_table();
-    }
+    slots_[i] = Slot{key.head, static_cast<uint32_t>(text.size()), sym};
+    if (entries_.size() * 4 > slots_.size() * 3) resize_table(slots_.size() * 2);
     return sym;
 }
 
@@ -153,19 +203,18 @@ void StringPool::roll_back(const Mark& mark) noexcept {
     // Open addressing cannot simply drop slots from the middle of a probe
     // chain: the table is refilled in place from the entries that remain.
     std::fill(slots_.begin(), slots_.end(), Slot{0, 0, kNoSym});
-    grow_table();
+    refill_table();
 }
 
 // Refills the (emptied) slot table from the entries, which are read in order:
 // the texts lie in the blocks in that same order, so only the slot writes
 // jump around.
-void StringPool::grow_table() {
-    const size_t mask = slots_.size() - 1;
+void StringPool::refill_table() {
     for (Sym sym = 0; sym < entries_.size(); ++sym) {
-        std::string_view text(entries_[sym].data, entries_[sym].size);
-        size_t i = hash_text(text) & mask;
-        while (slots_[i].sym != kNoSym) i = (i + 1) & mask;
-        slots_[i] = Slot{head_of(text), entries_[sym].size, sym};
+        const Key key = key_of(std::string_view(entries_[sym].data, entries_[sym].size));
+        size_t i = home(key.hash);
+        while (slots_[i].sym != kNoSym) i = next(i);
+        slots_[i] = Slot{key.head, entries_[sym].size, sym};
     }
 }
 

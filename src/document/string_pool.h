@@ -68,10 +68,24 @@ private:
         Sym sym;  // kNoSym when the slot is empty
     };
 
+    struct Key {
+        uint64_t hash;
+        uint64_t head;  // the first eight bytes, zero-padded
+    };
+
+    static Key key_of(std::string_view text);
     const char* store(std::string_view text);
-    size_t probe(std::string_view text, uint64_t hash, uint64_t head) const;
-    Sym intern_hashed(std::string_view text, uint64_t hash, uint64_t head);
-    void grow_table();
+    size_t probe(std::string_view text, const Key& key) const;
+    const Entry* likely_match(std::string_view text, const Key& key) const;
+    Sym intern_keyed(std::string_view text, const Key& key);
+    void resize_table(size_t slots);
+    void refill_table();
+
+    // Where a probe for `hash` starts: the hash scaled to the table's size.
+    size_t home(uint64_t hash) const {
+        return static_cast<size_t>(static_cast<unsigned __int128>(hash) * slots_.size() >> 64);
+    }
+    size_t next(size_t slot) const { return slot + 1 == slots_.size() ? 0 : slot + 1; }
 
     std::vector<Entry> entries_;
     std::vector<std::unique_ptr<char[]>> blocks_;
