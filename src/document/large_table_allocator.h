@@ -1,14 +1,16 @@
 #pragma once
-// An allocator for large tables read at random places: allocations of 2 MiB
-// or more are aligned to 2 MiB and offered to the kernel for transparent huge
-// pages, so that lookups spread over many megabytes do not also miss the TLB
-// on every access. Smaller ones come from the ordinary heap.
+// An allocator for large tables: allocations of 2 MiB or more are aligned to
+// 2 MiB and offered to the kernel for transparent huge pages, so that lookups
+// spread over many megabytes do not also miss the TLB on every access, and
+// filling a table of hundreds of megabytes takes hundreds of page faults, not
+// tens of thousands. Smaller ones come from the ordinary heap.
 
 #include <sys/mman.h>
 
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 namespace lexmill {
 
@@ -43,5 +45,8 @@ struct LargeTableAllocator {
         return true;
     }
 };
+
+template <typename T>
+using LargeVector = std::vector<T, LargeTableAllocator<T>>;
 
 }  // namespace lexmill

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "document/large_table_allocator.h"
 #include "document/string_pool.h"
 
 namespace lexmill {
@@ -57,8 +58,8 @@ public:
     }
 
 private:
-    std::vector<Merge> entries_;
-    std::vector<uint8_t> removed_;
+    LargeVector<Merge> entries_;
+    LargeVector<uint8_t> removed_;
     size_t removed_count_ = 0;
 };
 

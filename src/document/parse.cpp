@@ -24,14 +24,15 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
         std::memcpy(copy.data(), text.data(), text.size());
         text = std::string_view(copy.data(), text.size());
     }
-    // Sized for the common case so that the tables rarely regrow: tokenizer
-    // files hold roughly one token per hundred bytes and one merge per fifty.
-    // Reserved capacity that goes unused is never touched, so it costs
-    // address space, not memory.
-    const size_t tokens = std::min<size_t>(text.size() / 96, size_t{1} << 21);
+    // Sized so that the tables rarely regrow: tokenizer files hold at most
+    // about one token per 64 bytes and one merge per 32 (real ones 60 to 130
+    // and 65 to 75). Capacity that goes unused is never touched, so it costs
+    // address space, not memory; the slot table of the string pool, which is
+    // touched whole, is sized for the tokens at three quarters full.
+    const size_t tokens = text.size() / 64;
     doc.strings.reserve(tokens);
     doc.model.vocab.reserve(tokens);
-    doc.model.merges.reserve(std::min<size_t>(text.size() / 48, size_t{1} << 22));
+    doc.model.merges.reserve(text.size() / 32);
     FastInput input(text);
     return read_tokenizer(input, doc);
 }

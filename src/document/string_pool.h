@@ -87,11 +87,11 @@ private:
     }
     size_t next(size_t slot) const { return slot + 1 == slots_.size() ? 0 : slot + 1; }
 
-    std::vector<Entry> entries_;
+    LargeVector<Entry> entries_;
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* block_cursor_ = nullptr;
     size_t block_left_ = 0;
-    std::vector<Slot, LargeTableAllocator<Slot>> slots_;
+    LargeVector<Slot> slots_;
 };
 
 // Number of Unicode scalar values in valid UTF-8 text.

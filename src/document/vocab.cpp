@@ -6,9 +6,13 @@ namespace lexmill {
 
 void Vocab::cover(Sym sym) {
     if (sym >= pos_.size()) {
-        size_t n = std::max<size_t>(sym + 1, pos_.size() + pos_.size() / 2);
-        // pos_ last: its size is what says a handle is covered, so a failure
-        // to grow leaves every array at least as long as pos_.
+        // A step at a time, not by a factor: the vectors grow their capacity
+        // geometrically themselves, and capacity beyond the size is never
+        // touched, so a large vocabulary costs what it holds. pos_ last: its
+        // size is what says a handle is covered, so a failure to grow leaves
+        // every array at least as long as pos_.
+        constexpr size_t kStep = 4096;
+        const size_t n = std::max<size_t>(size_t{sym} + 1, pos_.size() + kStep);
         in_sorted_.resize(std::max(n, in_sorted_.size()), 0);
         ids_.resize(std::max(n, ids_.size()), 0);
         pos_.resize(n, kAbsent);
@@ -27,7 +31,7 @@ void Vocab::set(Sym sym, uint32_t id) {
     if (pos_[sym] == kAbsent) {
         // Everything that can fail comes first, so a failed insertion leaves
         // the vocabulary as it was (an extra handle in inserted_ is ignored).
-        inserted_.push_back(sym);
+        if (sorted_once_) inserted_.push_back(sym);
         members_.push_back(sym);
         pos_[sym] = static_cast<uint32_t>(members_.size() - 1);
     }
@@ -56,6 +60,16 @@ bool Vocab::erase(Sym sym) {
 }
 
 const std::vector<Sym>& Vocab::sorted(const StringPool& strings) const {
+    auto by_text = [&](Sym a, Sym b) { return strings.view(a) < strings.view(b); };
+    if (!sorted_once_) {
+        std::vector<Sym> all = members_;
+        std::sort(all.begin(), all.end(), by_text);
+        for (Sym sym : all) in_sorted_[sym] = 1;
+        sorted_ = std::move(all);
+        sorted_once_ = true;
+        erased_ = false;
+        return sorted_;
+    }
     if (!erased_ && inserted_.empty()) return sorted_;
     if (erased_) {
         std::erase_if(sorted_, [&](Sym sym) {
@@ -71,7 +85,6 @@ const std::vector<Sym>& Vocab::sorted(const StringPool& strings) const {
             fresh.push_back(sym);
         }
     }
-    auto by_text = [&](Sym a, Sym b) { return strings.view(a) < strings.view(b); };
     std::sort(fresh.begin(), fresh.end(), by_text);
     if (sorted_.empty()) {
         sorted_ = std::move(fresh);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "document/large_table_allocator.h"
 #include "document/string_pool.h"
 
 namespace lexmill {
@@ -37,14 +38,18 @@ private:
     static constexpr uint32_t kAbsent = 0xFFFFFFFFu;
     void cover(Sym sym);
 
-    std::vector<uint32_t> ids_;      // by handle
-    std::vector<uint32_t> pos_;      // by handle: index in members_, or kAbsent
+    LargeVector<uint32_t> ids_;      // by handle
+    LargeVector<uint32_t> pos_;      // by handle: index in members_, or kAbsent
     std::vector<Sym> members_;
 
     mutable std::vector<Sym> sorted_;
-    mutable std::vector<uint8_t> in_sorted_;  // by handle: listed in sorted_
+    mutable LargeVector<uint8_t> in_sorted_;  // by handle: listed in sorted_
     mutable std::vector<Sym> inserted_;       // handles set since sorted_ was brought up to date
     mutable bool erased_ = false;              // something left since then
+    // Until the sorted list is first asked for there is nothing to bring up
+    // to date: it is then sorted from the members whole, and insertions
+    // (every token of a document being opened) need no list of their own.
+    mutable bool sorted_once_ = false;
 };
 
 }  // namespace lexmill
