@@ -1,5 +1,9 @@
 #include "document/fast_input.h"
 
+#include <simdjson.h>
+
+#include <algorithm>
+
 #include "document/json_escape.h"
 
 namespace lexmill {
@@ -29,6 +33,21 @@ bool FastInput::skip_value() {
     return read_value(ignored);
 }
 
+// Checks the text from checked_ on in stretches until `through` is checked.
+// A stretch ends before a byte that starts a character, so that no character
+// is cut in two.
+bool FastInput::check_utf8(const char* through) {
+    constexpr size_t kStretch = size_t{64} << 10;
+    while (checked_ <= through) {
+        const char* stop = checked_ + std::min<size_t>(kStretch, static_cast<size_t>(end_ - checked_));
+        for (int back = 0; back < 3 && stop < end_ && stop > checked_ && (*stop & 0xC0) == 0x80; ++back) --stop;
+        if (!simdjson::validate_utf8(checked_, static_cast<size_t>(stop - checked_))) return false;
+        checked_ = stop;
+        if (stop == end_) break;
+    }
+    return true;
+}
+
 // `stop` is the first backslash or control character after `start`.
 bool FastInput::escaped_string(const char* start, const char* stop, std::string_view& out) {
     std::string& text = decoded_.emplace_back(start, stop);
@@ -41,7 +60,7 @@ bool FastInput::escaped_string(const char* start, const char* stop, std::string_
         if (*stop != '\\' || !escape(stop, text)) return false;
         const char* run = stop;
         stop = string_stop(run);
-        if (stop >= end_) return false;
+        if (stop >= end_ || (stop > checked_ && !check_utf8(stop))) return false;
         text.append(run, stop);
     }
 }

@@ -31,9 +31,10 @@ public:
     // whole, also where the text ends inside one. Their values do not matter.
     static constexpr size_t kPadding = 8;
 
-    // `text` is valid UTF-8, readable for kPadding bytes past its end, and
-    // outlives the input.
-    explicit FastInput(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
+    // `text` is readable for kPadding bytes past its end and outlives the
+    // input.
+    explicit FastInput(std::string_view text)
+        : p_(text.data()), end_(text.data() + text.size()), checked_(text.data()) {}
 
     // Texts stay valid as long as the input.
     static constexpr bool kStableText = true;
@@ -89,20 +90,17 @@ private:
         return p;
     }
 
-    // Skips whitespace; the byte there, or -1 at the end of the text.
+    // Skips whitespace; the byte there, or -1 at the end of the text. A
+    // whitespace byte and the spaces after it (a line break and the next
+    // line's indentation) go in one step.
     int skip() {
         for (;;) {
             if (p_ >= end_) return -1;
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c > ' ') return c;
-            if (c == ' ') {
-                const uint64_t others = load(p_) ^ 0x2020202020202020u;
-                p_ += others ? std::countr_zero(others) / 8 : 8;
-            } else if (c == '\n' || c == '\r' || c == '\t') {
-                ++p_;
-            } else {
-                return c;
-            }
+            if (c != ' ' && c != '\n' && c != '\r' && c != '\t') return c;
+            const uint64_t others = load(p_ + 1) ^ 0x2020202020202020u;
+            p_ += 1 + (others ? std::countr_zero(others) / 8 : 8);
         }
     }
 
@@ -125,7 +123,7 @@ private:
     bool string(std::string_view& out) {
         const char* start = ++p_;
         const char* stop = string_stop(start);
-        if (stop >= end_) return false;
+        if (stop >= end_ || (stop > checked_ && !check_utf8(stop))) return false;
         if (*stop != '"') return escaped_string(start, stop, out);
         out = std::string_view(start, static_cast<size_t>(stop - start));
         p_ = stop + 1;
@@ -144,6 +142,7 @@ private:
         return true;
     }
 
+    bool check_utf8(const char* through);
     bool escaped_string(const char* start, const char* stop, std::string_view& out);
     bool escape(const char*& p, std::string& out);
     bool number(JsonNumber& out);
@@ -153,6 +152,11 @@ private:
 
     const char* p_;
     const char* end_;
+    // The text before this is known to be valid UTF-8. It is checked a
+    // stretch at a time just ahead of the strings read, while the stretch is
+    // in the cache anyway; bytes outside strings need no check, as anything
+    // but ASCII there is a fault the reader declines.
+    const char* checked_;
     size_t depth_ = 0;
     // By depth: whether the open container's first member or element is still to come.
     bool first_[kMaxDepth + 1] = {};

@@ -1,7 +1,5 @@
 #include "document/parse.h"
 
-#include <simdjson.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -16,8 +14,6 @@ namespace {
 
 // Well-formed documents go through the fast input; it declines anything unusual.
 bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
-    // Text that is not UTF-8 is for the scanner to report.
-    if (!simdjson::validate_utf8(text.data(), text.size())) return false;
     std::string copy;
     if (readable - text.size() < FastInput::kPadding) {
         copy.assign(text.size() + FastInput::kPadding, '\0');
@@ -25,10 +21,11 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
         text = std::string_view(copy.data(), text.size());
     }
     // Sized so that the tables rarely regrow: tokenizer files hold at most
-    // about one token per 64 bytes and one merge per 32 (real ones 60 to 130
-    // and 65 to 75). Capacity that goes unused is never touched, so it costs
-    // address space, not memory; the slot table of the string pool, which is
-    // touched whole, is sized for the tokens at three quarters full.
+    // about one token per 64 bytes and one merge per 32 (the real ones we
+    // know 55 to 130 bytes per token, 65 to 75 per merge). Capacity that
+    // goes unused is never touched, so it costs address space, not memory;
+    // the slot table of the string pool, which is touched whole, is sized
+    // for the tokens at three quarters full.
     const size_t tokens = text.size() / 64;
     doc.strings.reserve(tokens);
     doc.model.vocab.reserve(tokens);
