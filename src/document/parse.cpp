@@ -25,7 +25,7 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
     // know 55 to 130 bytes per token, 65 to 75 per merge). Capacity that
     // goes unused is never touched, so it costs address space, not memory;
     // the slot table of the string pool, which is touched whole, is sized
-    // for the tokens at three quarters full.
+    // for the tokens at four fifths full.
     const size_t tokens = text.size() / 64;
     doc.strings.reserve(tokens);
     doc.model.vocab.reserve(tokens);

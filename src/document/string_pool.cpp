@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 
 namespace lexmill {
 
@@ -41,24 +42,25 @@ uint32_t load32(const char* p) {
     return word;
 }
 
-// The first eight bytes of `text`, zero-padded, read without a byte past its
-// end: shorter texts are read in two overlapping halves, or byte by byte.
-uint64_t head_of(std::string_view text) {
+// The mark of `text` as a slot keeps it (see StringPool::Slot), read without
+// a byte past its end: shorter texts are read in two overlapping halves, or
+// byte by byte.
+uint64_t mark_of(std::string_view text) {
     const char* p = text.data();
-    const size_t n = text.size();
+    const uint64_t n = text.size();
     if (n >= 8) return load64(p);
-    if (n >= 4) return load32(p) | uint64_t{load32(p + n - 4)} << (8 * (n - 4));
+    if (n >= 4) return (load32(p) | uint64_t{load32(p + n - 4)} << (8 * (n - 4))) | n << 56;
     if (n == 0) return 0;
     const auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(p[i])}; };
-    return byte(0) | (n > 1 ? byte(1) << 8 : 0) | (n > 2 ? byte(2) << 16 : 0);
+    return byte(0) | (n > 1 ? byte(1) << 8 : 0) | (n > 2 ? byte(2) << 16 : 0) | n << 56;
 }
 
-// `head` is head_of(text). Texts up to sixteen bytes, nearly every token,
+// `mark` is mark_of(text). Texts up to sixteen bytes, nearly every token,
 // take two multiplications.
-uint64_t hash_text(std::string_view text, uint64_t head) {
+uint64_t hash_text(std::string_view text, uint64_t mark) {
     const char* p = text.data();
     const size_t n = text.size();
-    uint64_t a = head, b = 0, h = kSeeds.s[0];
+    uint64_t a = mark, b = 0, h = kSeeds.s[0];
     if (n > 16) {
         for (size_t i = 0; i + 16 < n; i += 16) h = fold_multiply(load64(p + i) ^ kSeeds.s[1], load64(p + i + 8) ^ h);
         a = load64(p + n - 16);
@@ -81,94 +83,92 @@ constexpr size_t kInitialSlots = 1024;
 
 }  // namespace
 
-StringPool::StringPool() : slots_(kInitialSlots, Slot{0, 0, kNoSym}) {}
+StringPool::StringPool() : slots_(kInitialSlots) {}
 
 void StringPool::reserve(size_t count) {
     entries_.reserve(count);
-    // Filled to three quarters at most. The size need not be a power of two,
+    // Filled to four fifths at most. The size need not be a power of two,
     // so that a table sized for a count takes no more than it needs.
-    const size_t wanted = count + count / 3 + 1;
+    const size_t wanted = count + count / 4 + 1;
     if (slots_.size() < wanted) resize_table(wanted);
 }
 
 void StringPool::resize_table(size_t slots) {
-    slots_.assign(slots, Slot{0, 0, kNoSym});
+    slots_ = ZeroedTable<Slot>(slots);
     refill_table();
 }
 
 StringPool::Key StringPool::key_of(std::string_view text) {
-    const uint64_t head = head_of(text);
-    return {hash_text(text, head), head};
+    const uint64_t mark = mark_of(text);
+    return {hash_text(text, mark), mark};
 }
 
 size_t StringPool::probe(std::string_view text, const Key& key) const {
-    const uint32_t size = static_cast<uint32_t>(text.size());
+    const bool long_text = text.size() >= kLong;
     for (size_t i = home(key.hash);; i = next(i)) {
         const Slot& slot = slots_[i];
-        if (slot.sym == kNoSym) return i;
-        if (slot.size == size && slot.head == key.head &&
-            (size <= sizeof key.head ||
-             std::memcmp(entries_[slot.sym].data + sizeof key.head, text.data() + sizeof key.head,
-                         size - sizeof key.head) == 0)) {
+        if (slot.empty()) return i;
+        if (slot.mark() != key.mark || slot.is_long() != long_text) continue;
+        if (!long_text) return i;
+        const Entry& entry = entries_[slot.sym()];
+        if (entry.size == text.size() &&
+            std::memcmp(entry.data + kLong, text.data() + kLong, text.size() - kLong) == 0) {
             return i;
         }
     }
 }
 
-Sym StringPool::find(std::string_view text) const { return slots_[probe(text, key_of(text))].sym; }
+Sym StringPool::find(std::string_view text) const { return slots_[probe(text, key_of(text))].sym(); }
 
 Sym StringPool::intern(std::string_view text) { return intern_keyed(text, key_of(text)); }
 
-// The entry named by the home slot of `text`, when the text is longer than a
-// head and the slot holds one of the same size and head: most likely the
-// text itself, which the lookup will compare byte for byte.
+// The entry named by the home slot of a long `text`, when the slot holds a
+// long text of the same mark: most likely the text itself, whose size and
+// rest the lookup will compare.
 const StringPool::Entry* StringPool::likely_match(std::string_view text, const Key& key) const {
-    if (text.size() <= sizeof key.head) return nullptr;
+    if (text.size() < kLong) return nullptr;
     const Slot& slot = slots_[home(key.hash)];
-    if (slot.sym == kNoSym || slot.size != text.size() || slot.head != key.head) return nullptr;
-    return &entries_[slot.sym];
+    if (!slot.is_long() || slot.mark() != key.mark) return nullptr;
+    return &entries_[slot.sym()];
 }
 
 void StringPool::intern_many(std::span<const std::string_view> texts, Sym* out) {
     // A lookup in a large pool misses the cache up to three times in a row:
-    // on its slot, and for a text longer than a head on the entry the slot
-    // names and on the stored text. The texts go in waves, each fetch made
-    // for a whole wave and the slots a wave ahead, so that the misses overlap
-    // instead of following one another.
+    // on its slot, and for a long text on the entry the slot names and on
+    // the stored text. Each stage is fetched for a whole wave of texts before
+    // the next, so that the misses of a wave overlap.
     constexpr size_t kWave = 32;
-    Key keys[2][kWave];
-    auto wave_at = [&](size_t start) { return texts.subspan(start, std::min(kWave, texts.size() - start)); };
-    auto fetch_slots = [&](size_t start, Key* wave_keys) {
-        if (start >= texts.size()) return;
-        const std::span<const std::string_view> wave = wave_at(start);
+    Key keys[kWave];
+    for (size_t start = 0; start < texts.size(); start += kWave) {
+        const std::span<const std::string_view> wave = texts.subspan(start, std::min(kWave, texts.size() - start));
         for (size_t k = 0; k < wave.size(); ++k) {
-            wave_keys[k] = key_of(wave[k]);
-            __builtin_prefetch(&slots_[home(wave_keys[k].hash)]);
-        }
-    };
-    fetch_slots(0, keys[0]);
-    for (size_t start = 0, w = 0; start < texts.size(); start += kWave, w ^= 1) {
-        fetch_slots(start + kWave, keys[w ^ 1]);
-        const std::span<const std::string_view> wave = wave_at(start);
-        const Key* wave_keys = keys[w];
-        for (size_t k = 0; k < wave.size(); ++k) {
-            if (const Entry* entry = likely_match(wave[k], wave_keys[k])) __builtin_prefetch(entry);
+            keys[k] = key_of(wave[k]);
+            // A slot may span two cache lines.
+            const char* slot = reinterpret_cast<const char*>(&slots_[home(keys[k].hash)]);
+            __builtin_prefetch(slot);
+            __builtin_prefetch(slot + sizeof(Slot) - 1);
         }
         for (size_t k = 0; k < wave.size(); ++k) {
-            if (const Entry* entry = likely_match(wave[k], wave_keys[k])) __builtin_prefetch(entry->data + sizeof(uint64_t));
+            if (const Entry* entry = likely_match(wave[k], keys[k])) __builtin_prefetch(entry);
+        }
+        for (size_t k = 0; k < wave.size(); ++k) {
+            const Entry* entry = likely_match(wave[k], keys[k]);
+            if (entry && wave[k].size() > kLong) __builtin_prefetch(entry->data + kLong);
         }
         // A table that grows meanwhile only makes the fetches useless.
-        for (size_t k = 0; k < wave.size(); ++k) out[start + k] = intern_keyed(wave[k], wave_keys[k]);
+        for (size_t k = 0; k < wave.size(); ++k) out[start + k] = intern_keyed(wave[k], keys[k]);
     }
 }
 
 Sym StringPool::intern_keyed(std::string_view text, const Key& key) {
     size_t i = probe(text, key);
-    if (slots_[i].sym != kNoSym) return slots_[i].sym;
+    if (!slots_[i].empty()) return slots_[i].sym();
+    // A slot keeps the handle plus one beside the long-text bit.
+    if (entries_.size() >= kLongBit - 1) throw std::length_error("too many strings");
     Sym sym = static_cast<Sym>(entries_.size());
     entries_.push_back(Entry{store(text), static_cast<uint32_t>(text.size()), count_chars(text)});
-    slots_[i] = Slot{key.head, static_cast<uint32_t>(text.size()), sym};
-    if (entries_.size() * 4 > slots_.size() * 3) resize_table(slots_.size() * 2);
+    slots_[i] = Slot::make(key.mark, sym, text.size() >= kLong);
+    if (entries_.size() * 5 > slots_.size() * 4) resize_table(slots_.size() * 2);
     return sym;
 }
 
@@ -178,12 +178,12 @@ const char* StringPool::store(std::string_view text) {
     if (text.empty()) return "";
     if (text.size() > kBlockSize / 4) {
         // Large strings get a block of their own so the shared block is not wasted.
-        blocks_.push_back(std::make_unique<char[]>(text.size() + 1));
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(text.size() + 1));
         std::memcpy(blocks_.back().get(), text.data(), text.size());
         return blocks_.back().get();
     }
     if (block_left_ < text.size()) {
-        blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
         block_cursor_ = blocks_.back().get();
         block_left_ = kBlockSize;
     }
@@ -202,7 +202,7 @@ void StringPool::roll_back(const Mark& mark) noexcept {
     block_left_ = mark.left;
     // Open addressing cannot simply drop slots from the middle of a probe
     // chain: the table is refilled in place from the entries that remain.
-    std::fill(slots_.begin(), slots_.end(), Slot{0, 0, kNoSym});
+    slots_.clear();
     refill_table();
 }
 
@@ -213,8 +213,8 @@ void StringPool::refill_table() {
     for (Sym sym = 0; sym < entries_.size(); ++sym) {
         const Key key = key_of(std::string_view(entries_[sym].data, entries_[sym].size));
         size_t i = home(key.hash);
-        while (slots_[i].sym != kNoSym) i = next(i);
-        slots_[i] = Slot{key.head, entries_[sym].size, sym};
+        while (!slots_[i].empty()) i = next(i);
+        slots_[i] = Slot::make(key.mark, sym, entries_[sym].size >= kLong);
     }
 }
 

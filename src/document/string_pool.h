@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "document/large_table_allocator.h"
+#include "document/huge_pages.h"
 
 namespace lexmill {
 
@@ -59,18 +59,38 @@ private:
         uint32_t chars;
     };
 
-    // A slot carries the string's size and first bytes, so that most lookups
-    // (tokens are short) settle without touching the entry or the text,
-    // which on large vocabularies are cache misses.
+    // Texts this long and longer are long: their marks do not hold them whole.
+    static constexpr size_t kLong = 8;
+
+    // A slot holds a string's mark and its handle in twelve bytes, so that
+    // the table packs five slots and a bit to a cache line. The mark of a
+    // short text is the text itself with its length in the last byte: most
+    // lookups (tokens are short) settle in the slot, without touching the
+    // entry or the text, which on large vocabularies are cache misses. The
+    // mark of a long text is its first eight bytes; the entry tells its size
+    // and the stored text the rest.
     struct Slot {
-        uint64_t head;  // the first eight bytes, zero-padded
-        uint32_t size;
-        Sym sym;  // kNoSym when the slot is empty
+        uint32_t mark_low;
+        uint32_t mark_high;
+        // The handle plus one, with the top bit set for a long text; 0 in an
+        // empty slot, so that a table starts out all zero.
+        uint32_t ref;
+
+        static Slot make(uint64_t mark, Sym sym, bool long_text) {
+            return {static_cast<uint32_t>(mark), static_cast<uint32_t>(mark >> 32),
+                    (sym + 1) | (long_text ? kLongBit : 0)};
+        }
+        uint64_t mark() const { return mark_low | uint64_t{mark_high} << 32; }
+        bool empty() const { return ref == 0; }
+        bool is_long() const { return ref & kLongBit; }
+        Sym sym() const { return (ref & ~kLongBit) - 1; }  // kNoSym for an empty slot
     };
+    static constexpr uint32_t kLongBit = 0x80000000u;
+    static_assert(sizeof(Slot) == 12);
 
     struct Key {
         uint64_t hash;
-        uint64_t head;  // the first eight bytes, zero-padded
+        uint64_t mark;
     };
 
     static Key key_of(std::string_view text);
@@ -91,7 +111,7 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* block_cursor_ = nullptr;
     size_t block_left_ = 0;
-    LargeVector<Slot> slots_;
+    ZeroedTable<Slot> slots_;
 };
 
 // Number of Unicode scalar values in valid UTF-8 text.

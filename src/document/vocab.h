@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "document/large_table_allocator.h"
+#include "document/huge_pages.h"
 #include "document/string_pool.h"
 
 namespace lexmill {
