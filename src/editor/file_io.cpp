@@ -14,6 +14,8 @@
 #include <new>
 #include <utility>
 
+#include "document/huge_pages.h"
+
 namespace lexmill {
 
 namespace {
@@ -179,6 +181,8 @@ Result<FileText> FileText::read(const std::string& path, const IoHooks& hooks) {
     size_t capacity = (expected > 0 ? expected : kUnsizedStart) + kPadding + 1, size = 0;
     file.bytes_.reset(static_cast<char*>(std::malloc(capacity)));
     if (!file.bytes_) throw std::bad_alloc();
+    // A large file is read into far fewer, larger pages.
+    offer_huge_pages(file.bytes_.get(), capacity);
     for (;;) {
         if (capacity - size <= kPadding) {
             // Room for one byte past the limit, to tell a file that ends there
