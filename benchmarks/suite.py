@@ -13,6 +13,9 @@ the same run:
 - the `tokenizers` package (Tokenizer.from_file, Tokenizer.save), if installed;
 - simdjson alone parsing the same bytes (benchmarks/simdjson_parse.cpp).
 
+Opening is also measured on gemma3 grown ninefold (benchmarks/large_file.py),
+which shows whether its cost stays linear in the file's size.
+
 Edits have no peer: they are timed on their own, one edit per call at several
 vocabulary sizes (its cost must not grow with the file) and large edits on the
 whole files.
@@ -38,6 +41,7 @@ import time
 from pathlib import Path
 
 import lexmill
+import large_file
 
 try:
     import tokenizers
@@ -367,7 +371,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=5, help="runs per measurement (median)")
     parser.add_argument("--data", type=Path, default=DEFAULT_DATA)
     parser.add_argument("--out", type=Path, default=ROOT / "benchmarks" / "RESULTS.md")
-    parser.add_argument("--quick", action="store_true", help="one scaled copy only")
+    parser.add_argument("--quick", action="store_true", help="one scaled copy only, and no large generated file")
     args = parser.parse_args()
     for name in ("gemma3.tokenizer.json", "qwen3.tokenizer.json"):
         if not (args.data / name).exists():
@@ -382,6 +386,7 @@ def main():
         Table("One edit, by vocabulary size (median per call)", ["operation", "lexmill"]),
         Table("Large edits (median; opening not timed)", ["operation", "lexmill"]),
         Table("Memory held by an open Gemma-3 editor (33.4 MB file)", ["state", "resident", "x file size"]),
+        Table("Opening a large generated file (each file in a child process of its own)", large_file.COLUMNS),
     ]
     started = time.time()
     with tempfile.TemporaryDirectory() as tmp:
@@ -391,6 +396,9 @@ def main():
         edit_scaling(scaled + files[:1], tables[3])
         big_edits(args.data, args.repeat, tables[4])
         memory(args.data / "gemma3.tokenizer.json", tables[5])
+        if not args.quick:
+            for row in large_file.rows(large_file.measure(args.data, args.repeat)):
+                tables[6].add(*row)
     for table in tables:
         table.show()
 
@@ -405,6 +413,8 @@ def main():
         "to parse it (benchmarks/simdjson_parse.cpp, DOM, fully validating): with a fresh parser, as a one-off",
         "parse needs, and with a parser whose buffers an earlier parse of the file sized and touched.",
         "The scaled copies are gemma3 cut to its first N tokens by ID with the merges among them.",
+        "The large generated file is gemma3 with random words added by add_tokens, saved; its peak is the",
+        "resident size a child process reaches opening it, less what it held before (benchmarks/large_file.py).",
         "",
     ]
     report += [t.markdown() for t in tables]

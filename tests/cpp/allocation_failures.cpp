@@ -36,9 +36,9 @@ void* allocate(std::size_t size) {
 
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
-// Allocations that may fail without an exception are left alone: simdjson
-// makes them, and it does not check all of them (the parser probes first
-// that the largest one can be had).
+// Allocations that may fail without an exception are left alone: the
+// standard library makes them where it has a way on without the memory
+// (std::stable_sort without its buffer).
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 void operator delete(void* p) noexcept { std::free(p); }
