@@ -28,17 +28,20 @@ ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_DATA = ROOT.parent / "shared" / "data"
 LARGE_TOKENS = 3_780_000
 
-OPENING_PROBE = r"""
-import json, statistics, sys, time
-
-def kib(field):
+# For the child processes that measure memory: a field of /proc/self/status, in KiB.
+STATUS = r"""
+def status(field):
     with open("/proc/self/status") as f:
         for line in f:
             if line.startswith(field + ":"):
                 return int(line.split()[1])
+"""
+
+OPENING_PROBE = STATUS + r"""
+import json, statistics, sys, time
 
 import lexmill
-before = kib("VmHWM")
+before = status("VmHWM")
 times = []
 for _ in range(int(sys.argv[2])):
     start = time.perf_counter()
@@ -46,7 +49,7 @@ for _ in range(int(sys.argv[2])):
     times.append(time.perf_counter() - start)
     counts = (editor.vocab_size, editor.merges_count)
     del editor
-print(json.dumps({"seconds": statistics.median(times), "peak_kib": kib("VmHWM") - before,
+print(json.dumps({"seconds": statistics.median(times), "peak_kib": status("VmHWM") - before,
                   "vocab": counts[0], "merges": counts[1]}))
 """
 

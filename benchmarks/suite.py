@@ -323,14 +323,8 @@ def big_edits(data, repeat, table):
 
 # ---------------------------------------------------------------- memory
 
-MEMORY_PROBE = r"""
+MEMORY_PROBE = large_file.STATUS + r"""
 import sys
-
-def status(field):
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
 
 import lexmill
 before = status("VmRSS")
