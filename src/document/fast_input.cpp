@@ -156,6 +156,7 @@ bool FastInput::object(JsonValue& out, size_t depth) {
     if (depth + 1 > kMaxDepth) return false;
     ++p_;
     JsonObject members;
+    members.reserve(8);  // room for the members of an added token at once
     if (skip() == '}') {
         ++p_;
     } else {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <numeric>
 #include <utility>
 
@@ -61,17 +62,26 @@ void normalize_members(JsonObject& members) {
         std::adjacent_find(members.begin(), members.end(),
                            [](const JsonMember& a, const JsonMember& b) { return a.key == b.key; }) ==
             members.end()) {
-        return;  // the usual case: keys already unique and ordered
+        return;  // keys already unique and ordered
     }
-    // Stable sort keeps equal keys in text order, so the last of each run wins.
-    std::stable_sort(members.begin(), members.end(), in_order);
-    JsonObject unique;
-    unique.reserve(members.size());
+    // Stable, so that equal keys stay in text order and the last of each run
+    // wins. Most objects are small (an added token has seven members): those
+    // are sorted by insertion in place, without the buffer std::stable_sort
+    // takes.
+    if (members.size() <= 16) {
+        for (size_t i = 1; i < members.size(); ++i) {
+            for (size_t j = i; j > 0 && in_order(members[j], members[j - 1]); --j) std::swap(members[j], members[j - 1]);
+        }
+    } else {
+        std::stable_sort(members.begin(), members.end(), in_order);
+    }
+    size_t kept = 0;
     for (size_t i = 0; i < members.size(); ++i) {
         if (i + 1 < members.size() && members[i + 1].key == members[i].key) continue;
-        unique.push_back(std::move(members[i]));
+        if (kept != i) members[kept] = std::move(members[i]);
+        ++kept;
     }
-    members = std::move(unique);
+    members.erase(members.begin() + static_cast<ptrdiff_t>(kept), members.end());
 }
 
 bool operator==(const JsonMember& a, const JsonMember& b) {

@@ -69,6 +69,15 @@ uint64_t hash_text(std::string_view text, uint64_t mark) {
     return fold_multiply(fold_multiply(a ^ kSeeds.s[1], b ^ h) ^ kSeeds.s[2], n ^ kSeeds.s[3]);
 }
 
+// Whether `stored` continues as `text` does after the first eight bytes,
+// which match already. Up to sixteen bytes the last eight are compared in one
+// step (they may overlap the first), sparing most lookups a call.
+bool same_rest(const char* stored, std::string_view text) {
+    const size_t n = text.size();
+    if (n <= 16) return load64(stored + n - 8) == load64(text.data() + n - 8);
+    return std::memcmp(stored + 8, text.data() + 8, n - 8) == 0;
+}
+
 }  // namespace
 
 uint32_t count_chars(std::string_view utf8) {
@@ -111,10 +120,7 @@ size_t StringPool::probe(std::string_view text, const Key& key) const {
         if (slot.mark() != key.mark || slot.is_long() != long_text) continue;
         if (!long_text) return i;
         const Entry& entry = entries_[slot.sym()];
-        if (entry.size == text.size() &&
-            std::memcmp(entry.data + kLong, text.data() + kLong, text.size() - kLong) == 0) {
-            return i;
-        }
+        if (entry.size == text.size() && same_rest(entry.data, text)) return i;
     }
 }
 
