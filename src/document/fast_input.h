@@ -1,9 +1,8 @@
 #pragma once
-// The fast way through a document: a reader straight over the text, made for
-// documents as they are written. It only has to be right when it succeeds: on
-// anything unusual — a fault, an unexpected type, a number or an escape it
-// leaves to the scanner — it gives up, and the exact scanner reads the text
-// instead and reports what is wrong.
+// The fast way through a document: a reader straight over the text. It only
+// has to be right when it succeeds: wherever it meets what it cannot take — a
+// fault, a value of a type the document does not expect there — it gives up,
+// and the exact scanner reads the text instead and reports what is wrong.
 //
 // It builds nothing beside the document: strings without escapes are handed
 // out as views into the text, the rare others decoded into storage of the
