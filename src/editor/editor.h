@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "document/tokenizer.h"
-#include "editor/dense_id_set.h"
+#include "editor/dense_set.h"
 #include "editor/flat_set.h"
 #include "editor/merge_index.h"
 #include "editor/records.h"
@@ -215,7 +215,7 @@ private:
     // Handles of the contents of added-token entries: tokens that shrinking
     // and keep-size additions never choose; and the content of each entry in
     // list order (kNoSym where it has none), which only merging replaces.
-    DenseIdSet registered_;
+    DenseTokenSet registered_;
     std::vector<Sym> added_contents_;
 
     // ID → bytewise-smallest token with that ID; built on the first lookup by

@@ -14,7 +14,8 @@ Editor::Cascade Editor::cascade_of(Sym root) {
     // Merges stay live in the list until the cascade is done, so the indexes
     // answer for the state at the start of the removal.
     Cascade cascade;
-    IdSet marked, removed;
+    TokenSet marked;
+    EntrySet removed;
     std::vector<Sym> pending{root};
     while (!pending.empty()) {
         Sym t = pending.back();

@@ -18,7 +18,7 @@ KeepSizeReport Editor::add_tokens_keep_size(const std::vector<std::string>& toke
     // cascade: the whitelist and everything this call inserts. Registered
     // added tokens are spared the same way; tokens of protected form and
     // registered ones never enter the lasting removal order at all.
-    DenseIdSet spared;
+    DenseTokenSet spared;
     if (whitelist) {
         for (const std::string& token : *whitelist) spared.insert(doc_.strings.intern(token));
     }

@@ -33,8 +33,8 @@ std::optional<unsigned char> byte_token(std::string_view token) {
 }
 
 // Contents of the source's special added tokens that are source vocabulary keys.
-IdSet special_tokens(const Tokenizer& source) {
-    IdSet special;
+TokenSet special_tokens(const Tokenizer& source) {
+    TokenSet special;
     for (const JsonValue& entry : source.added_tokens) {
         const JsonValue* flag = entry.find("special");
         const JsonValue* content = entry.find("content");
@@ -69,8 +69,8 @@ Result<ConversionPlan> build_conversion_plan(const Editor& source_editor, Tokeni
         return source.strings.view(a) < source.strings.view(b);
     });
 
-    const IdSet special = special_tokens(source);
-    IdSet seen;
+    const TokenSet special = special_tokens(source);
+    TokenSet seen;
     for (Sym token : order) {
         if (special.contains(token)) continue;
         std::string_view text = source.strings.view(token);
@@ -89,7 +89,7 @@ Result<ConversionPlan> build_conversion_plan(const Editor& source_editor, Tokeni
 
     // Bridges: the tokens the source treats as atomic (no source merge
     // produces them) get a left-to-right chain from single characters.
-    IdSet products;
+    TokenSet products;
     std::string concatenation;
     source.model.merges.for_each([&](uint32_t, const Merge& m) {
         concatenation.assign(source.strings.view(m.left));

@@ -55,7 +55,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     // Contents of added tokens that are no model tokens keep IDs of their own
     // above the model vocabulary.
     std::vector<Sym> added_only;
-    DenseIdSet added_only_set;
+    DenseTokenSet added_only_set;
     for (const JsonValue& entry : doc_.added_tokens) {
         const std::string* content = added_token_content(entry);
         if (!content) continue;
@@ -65,7 +65,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     if (added_only.size() >= max_vocab_size) return merge_error("Added tokens alone exceed max_vocab_size");
     const uint64_t model_limit = max_vocab_size - added_only.size();
 
-    DenseIdSet converted_set;
+    DenseTokenSet converted_set;
     for (Sym sym : plan.converted_tokens) {
         if (!added_only_set.contains(sym)) converted_set.insert(sym);
     }
@@ -74,7 +74,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     }
 
     // Required: the converted tokens and the target's protected ones.
-    DenseIdSet kept = converted_set;
+    DenseTokenSet kept = converted_set;
     for (Sym sym : old_vocab.members()) {
         if (doc_.strings.char_count(sym) == 1 || is_bracketed(doc_.strings.view(sym))) kept.insert(sym);
     }

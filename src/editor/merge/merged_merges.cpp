@@ -8,7 +8,7 @@ namespace {
 
 class Admission {
 public:
-    Admission(const Tokenizer& target, const DenseIdSet& kept, MergeList& out) : target_(target), kept_(kept), out_(out) {}
+    Admission(const Tokenizer& target, const DenseTokenSet& kept, MergeList& out) : target_(target), kept_(kept), out_(out) {}
 
     // 1 when (left, right) joins the list: new, and both parts and the result kept.
     uint64_t offer(Sym left, Sym right) {
@@ -25,7 +25,7 @@ public:
 
 private:
     const Tokenizer& target_;
-    const DenseIdSet& kept_;
+    const DenseTokenSet& kept_;
     MergeList& out_;
     PairSet seen_;
     std::string concatenation_;
@@ -41,7 +41,7 @@ bool composes(const Tokenizer& target, Sym left, Sym right, Sym result) {
 }  // namespace
 
 MergedMerges build_merged_merges(const ConversionPlan& plan, const Tokenizer& source, const Tokenizer& target,
-                                 const DenseIdSet& kept) {
+                                 const DenseTokenSet& kept) {
     MergedMerges merged;
     Admission admission(target, kept, merged.merges);
 
