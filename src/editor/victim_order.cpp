@@ -54,10 +54,6 @@ void VictimHeap::pop(const Tokenizer& doc) {
     heap_.pop_back();
 }
 
-bool has_protected_form(const StringPool& strings, Sym sym) {
-    return strings.char_count(sym) == 1 || is_bracketed(strings.view(sym));
-}
-
 VictimOrder::VictimOrder(const Tokenizer& doc, const MergeIndex& index, const DenseTokenSet& spared) {
     rebuild(doc, index, spared);
 }

@@ -40,10 +40,6 @@ private:
     std::vector<Entry> heap_;
 };
 
-// True for tokens that keep-size additions never remove: single characters
-// (the space marker "\u2581" among them) and bracketed tokens.
-bool has_protected_form(const StringPool& strings, Sym sym);
-
 // The vocabulary's tokens that may be removed to make room (not of protected
 // form, not among `spared`) in removal order, kept across calls and brought up
 // to date by every edit, so that a keep-size addition costs what it changes.

@@ -3,6 +3,7 @@
 // memory halfway through a long chain, say) leaves the editor as it was.
 
 #include "editor/editor.h"
+#include "editor/token_text.h"
 
 namespace lexmill {
 
@@ -121,9 +122,7 @@ void Editor::ensure_token(Sym sym) {
 }
 
 bool Editor::has_merge(Sym left, Sym right) const {
-    std::string concatenation(doc_.strings.view(left));
-    concatenation += doc_.strings.view(right);
-    Sym result = doc_.strings.find(concatenation);
+    Sym result = PairText().find(doc_.strings, left, right);
     if (result == kNoSym) return false;
     // Left followed by right is the result, so equal left parts mean equal right parts.
     bool found = false;

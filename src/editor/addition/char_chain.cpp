@@ -8,23 +8,11 @@
 
 #include "editor/editor.h"
 #include "editor/memory_limit.h"
+#include "editor/token_text.h"
 
 namespace lexmill {
 
 namespace {
-
-// Byte offset where the character starting at or before `end - 1` begins.
-size_t previous_char_start(std::string_view text, size_t end) {
-    size_t i = end - 1;
-    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
-    return i;
-}
-
-size_t next_char_end(std::string_view text, size_t start) {
-    size_t i = start + 1;
-    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-    return i;
-}
 
 // Chains below this size are built without asking the system.
 constexpr uint64_t kSmallChain = uint64_t{64} << 20;

@@ -76,7 +76,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     // Required: the converted tokens and the target's protected ones.
     DenseTokenSet kept = converted_set;
     for (Sym sym : old_vocab.members()) {
-        if (doc_.strings.char_count(sym) == 1 || is_bracketed(doc_.strings.view(sym))) kept.insert(sym);
+        if (has_protected_form(doc_.strings, sym)) kept.insert(sym);
     }
     for (const JsonValue& entry : doc_.added_tokens) {
         const std::string* content = added_token_content(entry);
@@ -183,11 +183,9 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
     // any failure: every merge's result is a kept token, the IDs are
     // 0 ... final_vocab_size - 1.
     uint64_t invalid = 0;
-    std::string joined;
+    PairText pair;
     merged.merges.for_each([&](uint32_t, const Merge& m) {
-        joined.assign(doc_.strings.view(m.left));
-        joined += doc_.strings.view(m.right);
-        invalid += !vocab.contains(doc_.strings.find(joined));
+        invalid += !vocab.contains(pair.find(doc_.strings, m.left, m.right));
     });
     if (invalid > 0) return merge_error("Merged tokenizer contains " + std::to_string(invalid) + " invalid merges");
     bool contiguous = used_ids.size() == final_vocab_size;
