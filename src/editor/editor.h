@@ -16,6 +16,7 @@
 #include "document/tokenizer.h"
 #include "editor/dense_set.h"
 #include "editor/flat_set.h"
+#include "editor/id_order.h"
 #include "editor/merge_index.h"
 #include "editor/records.h"
 #include "editor/victim_order.h"
@@ -192,7 +193,7 @@ private:
     std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
 
     // The vocabulary sorted by ascending ID, equal IDs in bytewise token order.
-    std::vector<Sym> vocab_in_id_order() const;
+    std::vector<Sym> vocab_in_id_order() const { return tokens_by_id(doc_); }
     // Called after every change of the vocabulary.
     void vocab_changed() { id_lookup_.reset(); }
 

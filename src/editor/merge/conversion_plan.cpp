@@ -1,8 +1,7 @@
 #include "editor/merge/conversion_plan.h"
 
-#include <algorithm>
-
 #include "editor/editor.h"
+#include "editor/id_order.h"
 #include "editor/merge/representation.h"
 #include "editor/token_text.h"
 
@@ -104,13 +103,8 @@ Result<ConversionPlan> build_conversion_plan(const Editor& source_editor, Tokeni
     plan.representation = byte_level ? "ByteLevel (\u0120)" : "space marker (" + *target_representation->marker + ")";
     plan.conversion_map.assign(source.strings.size(), kNoSym);
 
-    // Source order: ID ascending, then bytes.
-    const Vocab& vocab = source.model.vocab;
-    std::vector<Sym> order = vocab.members();
-    std::sort(order.begin(), order.end(), [&](Sym a, Sym b) {
-        if (vocab.id(a) != vocab.id(b)) return vocab.id(a) < vocab.id(b);
-        return source.strings.view(a) < source.strings.view(b);
-    });
+    // Source order: the source's vocabulary by ID.
+    const std::vector<Sym> order = tokens_by_id(source);
     const TokenSet special = special_tokens(source);
     TokenSet seen;
     for (Sym token : order) {
