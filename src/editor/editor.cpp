@@ -2,8 +2,6 @@
 
 #include <simdjson.h>
 
-#include <algorithm>
-
 #include "document/parse.h"
 #include "document/write.h"
 #include "editor/file_io.h"
@@ -22,9 +20,7 @@ Editor Editor::from_tokenizer(Tokenizer doc) {
     Editor editor(std::move(doc));
     editor.rebuild_used_ids();
     editor.collect_registered();
-    for (Sym sym : editor.doc_.model.vocab.members()) {
-        editor.longest_token_ = std::max<size_t>(editor.longest_token_, editor.doc_.strings.view(sym).size());
-    }
+    editor.measure_longest_token();
     // The merge indexes are built by the first operation that needs them, so
     // opening a file for queries costs one parse and nothing more.
     return editor;

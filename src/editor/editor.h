@@ -25,6 +25,7 @@
 namespace lexmill {
 
 class IoHooks;
+struct MergedTokenizer;
 
 struct VocabEntry {
     std::string_view token;
@@ -156,6 +157,8 @@ private:
     // Every vocabulary ID plus the "id" of every added-token entry that holds
     // an unsigned 32-bit integer; next_id_ one above the largest.
     void rebuild_used_ids();
+    // longest_token_ for the vocabulary as it stands.
+    void measure_longest_token() noexcept;
     // The contents of the added-token entries, as handles.
     void collect_registered();
     // The ID of a removed token stays reserved while anything else holds it;
@@ -196,6 +199,10 @@ private:
     std::vector<Sym> vocab_in_id_order() const { return tokens_by_id(doc_); }
     // Called after every change of the vocabulary.
     void vocab_changed() { id_lookup_.reset(); }
+
+    // Puts a merged tokenizer in place of this one's vocabulary, merges and
+    // added tokens, with the bookkeeping that goes with them.
+    void install_merged(MergedTokenizer& merged) noexcept;
 
     Tokenizer doc_;
     MergeIndex index_;
