@@ -191,6 +191,9 @@ private:
     RemovalResult remove_cascade(std::string_view token, const Cascade& cascade, FreeIds* freed = nullptr);
     void compact_merges();
 
+    // The work of one add_tokens_keep_size call.
+    class KeepSizeRun;
+
     // Hands the changes of the edit in progress to the removal order.
     void settle_changes() noexcept;
     std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
