@@ -91,7 +91,7 @@ RemovalResult Editor::remove_token(std::string_view token) {
 std::vector<RemovalResult> Editor::remove_tokens(const std::vector<std::string>& tokens) {
     std::vector<RemovalResult> results;
     for (const std::string& token : tokens) {
-        if (doc_.model.vocab.contains(doc_.strings.find(token))) results.push_back(remove_token(token));
+        if (has_token(token)) results.push_back(remove_token(token));
     }
     return results;
 }

@@ -30,7 +30,7 @@ std::vector<AdditionResult> Editor::add_tokens(const std::vector<std::string>& t
 }
 
 bool Editor::add_token_atomic(std::string_view token) {
-    if (doc_.model.vocab.contains(doc_.strings.find(token))) return false;
+    if (has_token(token)) return false;
     add_atomically([&] { ensure_token(doc_.strings.intern(token)); });
     settle_changes();
     return true;
@@ -39,7 +39,7 @@ bool Editor::add_token_atomic(std::string_view token) {
 AdditionResult Editor::add_checked(std::string_view token, AdditionMethod method, Journal* kept) {
     AdditionResult result;
     result.token = token;
-    if (doc_.model.vocab.contains(doc_.strings.find(token))) {
+    if (has_token(token)) {
         result.method = "already_exists";
         return result;
     }

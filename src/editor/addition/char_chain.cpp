@@ -42,7 +42,7 @@ void Editor::add_with_chain(std::string_view token, AdditionResult& result) {
 
     if (prefix != kNoSym) {
         std::string_view suffix_text = token.substr(split);
-        if (!vocab.contains(doc_.strings.find(suffix_text))) build_char_chain(suffix_text, result.added_merges);
+        if (!has_token(suffix_text)) build_char_chain(suffix_text, result.added_merges);
         Sym suffix = doc_.strings.intern(suffix_text);
         if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, result.added_merges);
         ensure_token(doc_.strings.intern(token));

@@ -101,7 +101,7 @@ KeepSizeReport Editor::add_tokens_keep_size(const std::vector<std::string>& toke
         // Once nothing is left to remove, every later new token is left out.
         bool stopped = false;
         for (const std::string& token : tokens) {
-            if (doc_.model.vocab.contains(doc_.strings.find(token))) continue;
+            if (has_token(token)) continue;
             if (!stopped && run.add(token, method)) {
                 ++report.tokens_added;
             } else {
