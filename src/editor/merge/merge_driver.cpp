@@ -9,7 +9,6 @@
 #include <deque>
 #include <unordered_map>
 
-#include "editor/added_tokens.h"
 #include "editor/editor.h"
 #include "editor/id_order.h"
 #include "editor/merge/conversion_plan.h"
@@ -65,14 +64,12 @@ struct KeptTokens {
 };
 
 // Contents of added tokens that are no model tokens: they keep IDs of their
-// own above the model vocabulary.
-DenseTokenSet added_only_contents(Tokenizer& target) {
+// own above the model vocabulary. `contents` holds the content of each
+// added-token entry, kNoSym for an entry without one.
+DenseTokenSet added_only_contents(const Vocab& vocab, const std::vector<Sym>& contents) {
     DenseTokenSet added_only;
-    for (const JsonValue& entry : target.added_tokens) {
-        const std::string* content = added_token_content(entry);
-        if (!content) continue;
-        Sym sym = target.strings.intern(*content);
-        if (!target.model.vocab.contains(sym)) added_only.insert(sym);
+    for (Sym sym : contents) {
+        if (sym != kNoSym && !vocab.contains(sym)) added_only.insert(sym);
     }
     return added_only;
 }
@@ -91,14 +88,12 @@ DenseTokenSet converted_tokens(const ConversionPlan& plan, const DenseTokenSet& 
 
 // Target tokens that always stay: those of protected form, the contents of
 // added tokens, and the unknown token.
-void keep_protected(const Tokenizer& target, DenseTokenSet& kept) {
+void keep_protected(const Tokenizer& target, const std::vector<Sym>& contents, DenseTokenSet& kept) {
     const Vocab& vocab = target.model.vocab;
     for (Sym sym : vocab.members()) {
         if (has_protected_form(target.strings, sym)) kept.insert(sym);
     }
-    for (const JsonValue& entry : target.added_tokens) {
-        const std::string* content = added_token_content(entry);
-        Sym sym = content ? target.strings.find(*content) : kNoSym;
+    for (Sym sym : contents) {
         if (vocab.contains(sym)) kept.insert(sym);
     }
     if (target.model.unk_token) {
@@ -107,15 +102,16 @@ void keep_protected(const Tokenizer& target, DenseTokenSet& kept) {
     }
 }
 
-Result<KeptTokens> choose_kept_tokens(Tokenizer& target, const ConversionPlan& plan, uint64_t max_vocab_size) {
-    const DenseTokenSet added_only = added_only_contents(target);
+Result<KeptTokens> choose_kept_tokens(const Tokenizer& target, const std::vector<Sym>& contents,
+                                      const ConversionPlan& plan, uint64_t max_vocab_size) {
+    const DenseTokenSet added_only = added_only_contents(target.model.vocab, contents);
     if (added_only.size() >= max_vocab_size) return merge_error("Added tokens alone exceed max_vocab_size");
     const uint64_t model_limit = max_vocab_size - added_only.size();
 
     KeptTokens tokens;
     tokens.converted = converted_tokens(plan, added_only);
     tokens.kept = tokens.converted;
-    keep_protected(target, tokens.kept);
+    keep_protected(target, contents, tokens.kept);
     if (tokens.kept.size() > model_limit) {
         return merge_error("Required converted and protected tokens (" + std::to_string(tokens.kept.size()) +
                            ") exceed model limit (" + std::to_string(model_limit) + ")");
@@ -197,14 +193,14 @@ void count_tokens(const Vocab& old_vocab, const ConversionPlan& plan, const Kept
 // The target's added-token entries, copied and renumbered after the model
 // vocabulary: a content that is a model token takes its ID, any other
 // content one ID of its own, the same for every entry holding it.
-std::optional<Error> renumber_added_tokens(Tokenizer& target, uint64_t max_vocab_size, MergedTokenizer& merged) {
+std::optional<Error> renumber_added_tokens(const Tokenizer& target, const std::vector<Sym>& contents,
+                                           uint64_t max_vocab_size, MergedTokenizer& merged) {
     merged.added_tokens = target.added_tokens;
     std::unordered_map<Sym, uint32_t> own_id;
     uint64_t next = merged.vocab.size();
-    for (JsonValue& entry : merged.added_tokens) {
-        const std::string* content = added_token_content(entry);
-        if (!content) continue;
-        Sym sym = target.strings.intern(*content);
+    for (size_t i = 0; i < contents.size(); ++i) {
+        const Sym sym = contents[i];
+        if (sym == kNoSym) continue;
         uint64_t id;
         if (merged.vocab.contains(sym)) {
             id = merged.vocab.id(sym);
@@ -214,7 +210,7 @@ std::optional<Error> renumber_added_tokens(Tokenizer& target, uint64_t max_vocab
             id = next++;
             own_id.emplace(sym, static_cast<uint32_t>(id));
         }
-        set_member(*entry.as_object(), "id", JsonValue{id});
+        set_member(*merged.added_tokens[i].as_object(), "id", JsonValue{id});
         merged.added_ids.insert(static_cast<uint32_t>(id));
     }
     merged.final_vocab_size = merged.vocab.size() + own_id.size();
@@ -258,7 +254,7 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
 
     Result<ConversionPlan> plan = build_conversion_plan(source_editor, doc_);
     if (!plan) return plan.error();
-    Result<KeptTokens> tokens = choose_kept_tokens(doc_, *plan, max_vocab_size);
+    Result<KeptTokens> tokens = choose_kept_tokens(doc_, added_contents_, *plan, max_vocab_size);
     if (!tokens) return tokens.error();
     Result<Vocab> vocab = assign_ids(doc_, *plan, *tokens);
     if (!vocab) return vocab.error();
@@ -266,7 +262,9 @@ Result<MergeTokenizerResult> Editor::merge_tokenizer(const Editor& source_editor
 
     MergedTokenizer merged;
     merged.vocab = std::move(*vocab);
-    if (std::optional<Error> failure = renumber_added_tokens(doc_, max_vocab_size, merged)) return *failure;
+    if (std::optional<Error> failure = renumber_added_tokens(doc_, added_contents_, max_vocab_size, merged)) {
+        return *failure;
+    }
     MergedMerges merges = build_merged_merges(*plan, source, doc_, tokens->kept);
     merged.merges = std::move(merges.merges);
     if (std::optional<Error> failure = check_merged(doc_.strings, merged)) return *failure;
