@@ -225,7 +225,8 @@ private:
     std::unordered_map<uint32_t, uint32_t> shared_ids_;
     // Handles of the contents of added-token entries: tokens that shrinking
     // and keep-size additions never choose; and the content of each entry in
-    // list order (kNoSym where it has none), which only merging replaces.
+    // list order (kNoSym where it has none), for reindexing and merging,
+    // which rewrite no more of an entry than its "id".
     DenseTokenSet registered_;
     std::vector<Sym> added_contents_;
 
