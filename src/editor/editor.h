@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "document/tokenizer.h"
-#include "editor/dense_id_set.h"
+#include "editor/dense_set.h"
 #include "editor/flat_set.h"
+#include "editor/id_order.h"
 #include "editor/merge_index.h"
 #include "editor/records.h"
 #include "editor/victim_order.h"
@@ -24,6 +25,7 @@
 namespace lexmill {
 
 class IoHooks;
+struct MergedTokenizer;
 
 struct VocabEntry {
     std::string_view token;
@@ -155,6 +157,8 @@ private:
     // Every vocabulary ID plus the "id" of every added-token entry that holds
     // an unsigned 32-bit integer; next_id_ one above the largest.
     void rebuild_used_ids();
+    // longest_token_ for the vocabulary as it stands.
+    void measure_longest_token() noexcept;
     // The contents of the added-token entries, as handles.
     void collect_registered();
     // The ID of a removed token stays reserved while anything else holds it;
@@ -187,14 +191,21 @@ private:
     RemovalResult remove_cascade(std::string_view token, const Cascade& cascade, FreeIds* freed = nullptr);
     void compact_merges();
 
+    // The work of one add_tokens_keep_size call.
+    class KeepSizeRun;
+
     // Hands the changes of the edit in progress to the removal order.
     void settle_changes() noexcept;
     std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
 
     // The vocabulary sorted by ascending ID, equal IDs in bytewise token order.
-    std::vector<Sym> vocab_in_id_order() const;
+    std::vector<Sym> vocab_in_id_order() const { return tokens_by_id(doc_); }
     // Called after every change of the vocabulary.
     void vocab_changed() { id_lookup_.reset(); }
+
+    // Puts a merged tokenizer in place of this one's vocabulary, merges and
+    // added tokens, with the bookkeeping that goes with them.
+    void install_merged(MergedTokenizer& merged) noexcept;
 
     Tokenizer doc_;
     MergeIndex index_;
@@ -214,8 +225,9 @@ private:
     std::unordered_map<uint32_t, uint32_t> shared_ids_;
     // Handles of the contents of added-token entries: tokens that shrinking
     // and keep-size additions never choose; and the content of each entry in
-    // list order (kNoSym where it has none), which only merging replaces.
-    DenseIdSet registered_;
+    // list order (kNoSym where it has none), for reindexing and merging,
+    // which rewrite no more of an entry than its "id".
+    DenseTokenSet registered_;
     std::vector<Sym> added_contents_;
 
     // ID → bytewise-smallest token with that ID; built on the first lookup by
