@@ -2,6 +2,7 @@
 
 import inspect
 import os
+import re
 import subprocess
 import sys
 import types
@@ -9,7 +10,7 @@ import weakref
 
 import pytest
 
-from conftest import tokenizer_json
+from conftest import REPO, tokenizer_json
 
 MODULE_NAMES = [
     "Lexmill",
@@ -160,7 +161,9 @@ class TestModule:
     def test_identity(self, lexmill):
         assert lexmill.__name__ == "lexmill"
         assert lexmill.__doc__ == "Python module for Lexmill"
-        assert lexmill.__version__ == "0.2.0"
+        # The version is written once, in pyproject.toml; the build hands it to the module.
+        project = (REPO / "pyproject.toml").read_text(encoding="utf-8")
+        assert lexmill.__version__ == re.search(r'^version = "([^"]+)"$', project, flags=re.MULTILINE).group(1)
 
     def test_all_lists_the_nine_names_in_order(self, lexmill):
         assert lexmill.__all__ == MODULE_NAMES

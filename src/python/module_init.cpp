@@ -7,6 +7,10 @@
 #include "python/py_ref.h"
 #include "python/python_error.h"
 
+#ifndef LEXMILL_VERSION
+#error "LEXMILL_VERSION is set by the build from the version in pyproject.toml"
+#endif
+
 namespace lexmill::python {
 
 namespace {
@@ -56,7 +60,7 @@ PyObject* initialize_module() {
     for (ClassId id : kModuleClasses) {
         add_public(module.get(), class_name(id), reinterpret_cast<PyObject*>(class_object(id)));
     }
-    PyRef version = checked(PyUnicode_FromString("0.2.0"));
+    PyRef version = checked(PyUnicode_FromString(LEXMILL_VERSION));
     add_public(module.get(), "__version__", version.get());
     initialized_module = PyRef::borrow(module.get()).release();
     return module.release();
