@@ -35,7 +35,7 @@ using OptionalTextList = std::optional<std::vector<std::string>>;
 
 // The merge list as a list of (left, right) tuples, in list order.
 struct MergePairs {
-    const Tokenizer* doc;
+    const Editor* editor;
 };
 
 // The vocabulary as a dict, keys inserted in the order of `entries`.

@@ -40,7 +40,7 @@ std::optional<std::string_view> get_token_by_id(const Editor& editor, Id id) {
 
 VocabDict get_vocab(const Editor& editor) { return VocabDict{editor.get_vocab()}; }
 
-MergePairs get_merges(const Editor& editor) { return MergePairs{&editor.document()}; }
+MergePairs get_merges(const Editor& editor) { return MergePairs{&editor}; }
 
 TokenizerStats get_stats(const Editor& editor) { return editor.get_stats(); }
 

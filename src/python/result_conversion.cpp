@@ -61,20 +61,20 @@ PyRef to_python(const VocabDict& vocab) {
 }
 
 PyRef to_python(const MergePairs& merges) {
-    const Tokenizer& doc = *merges.doc;
+    const Editor& editor = *merges.editor;
     // Merge parts repeat: Gemma-3 has a million of them over a quarter of a
     // million distinct strings. Each string is decoded once and shared.
-    std::vector<PyRef> decoded(doc.strings.size());
-    auto text = [&](Sym sym) {
-        PyRef& object = decoded[sym];
-        if (!object) object = to_python(doc.strings.view(sym));
+    std::vector<PyRef> decoded(editor.string_handle_bound());
+    auto text = [&](StringRef string) {
+        PyRef& object = decoded[string.handle()];
+        if (!object) object = to_python(string.text());
         return PyRef::borrow(object.get());
     };
-    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(doc.model.merges.size())));
+    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(editor.merges_count())));
     Py_ssize_t index = 0;
-    doc.model.merges.for_each([&](uint32_t, const Merge& m) {
+    editor.for_each_merge([&](StringRef left, StringRef right) {
         // PyList_SetItem takes over the tuple's reference.
-        PyList_SetItem(list.get(), index++, tuple_of(text(m.left), text(m.right)).release());
+        PyList_SetItem(list.get(), index++, tuple_of(text(left), text(right)).release());
     });
     return list;
 }
