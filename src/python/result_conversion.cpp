@@ -1,29 +1,6 @@
 #include "python/result_conversion.h"
 
-#include "python/record_fields.h"
-
 namespace lexmill::python {
-
-namespace {
-
-template <typename Record, auto Member>
-void set_field(PyObject* dict, const Record& record, const Field<Member>& field) {
-    PyRef value = to_python(record.*Member);
-    check_status(PyDict_SetItemString(dict, field.name, value.get()));
-}
-
-template <typename Record>
-PyRef dict_of_fields(const Record& record) {
-    PyRef dict = checked(PyDict_New());
-    std::apply(
-        [&](const auto&... fields) {
-            (set_field(dict.get(), record, fields), ...);
-        },
-        RecordFields<Record>::fields);
-    return dict;
-}
-
-}  // namespace
 
 PyRef to_python(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
 
@@ -34,8 +11,6 @@ PyRef to_python(std::string_view text) {
 PyRef to_python(const std::string& text) { return to_python(std::string_view(text)); }
 
 PyRef to_python(const VocabEntry& entry) { return tuple_of(to_python(entry.token), to_python(entry.id)); }
-
-PyRef to_python(const MergeView& merge) { return tuple_of(to_python(merge.left), to_python(merge.right)); }
 
 PyRef to_python(const InvalidMerge& merge) {
     return tuple_of(to_python(merge.position), to_python(merge.left), to_python(merge.right));
@@ -50,9 +25,12 @@ PyRef to_python(const GapReport& report) {
                     to_python(report.max_id));
 }
 
-PyRef to_python(const VocabDict& vocab) {
+PyRef vocab_dict(const Editor& editor) {
     PyRef dict = checked(PyDict_New());
-    for (const VocabEntry& entry : vocab.entries) {
+    // The entries come out of the editor in one tight pass first: its
+    // lookups then overlap in memory, which they cannot between the
+    // allocations of building the dict.
+    for (const VocabEntry& entry : editor.get_vocab()) {
         PyRef token = to_python(entry.token);
         PyRef id = to_python(entry.id);
         check_status(PyDict_SetItem(dict.get(), token.get(), id.get()));
@@ -60,8 +38,7 @@ PyRef to_python(const VocabDict& vocab) {
     return dict;
 }
 
-PyRef to_python(const MergePairs& merges) {
-    const Editor& editor = *merges.editor;
+PyRef merge_list(const Editor& editor) {
     // Merge parts repeat: Gemma-3 has a million of them over a quarter of a
     // million distinct strings. Each string is decoded once and shared.
     std::vector<PyRef> decoded(editor.string_handle_bound());
@@ -78,9 +55,5 @@ PyRef to_python(const MergePairs& merges) {
     });
     return list;
 }
-
-PyRef to_python(const KeepSizeReport& report) { return dict_of_fields(report); }
-
-PyRef to_python(const SyncReport& report) { return dict_of_fields(report); }
 
 }  // namespace lexmill::python
