@@ -40,6 +40,21 @@ struct MergeView {
     std::string_view right;
 };
 
+// A string as for_each_merge hands it out: a handle, equal for equal strings
+// and below Editor::string_handle_bound(), on which a caller converting many
+// strings can keep what it made of each; and the text, looked up only when
+// asked for. Valid until the editor next changes.
+class StringRef {
+public:
+    StringRef(const StringPool& strings, Sym sym) : strings_(&strings), sym_(sym) {}
+    uint32_t handle() const { return sym_; }
+    std::string_view text() const { return strings_->view(sym_); }
+
+private:
+    const StringPool* strings_;
+    Sym sym_;
+};
+
 class Editor {
 public:
     // Opening. Errors of load_tokenizer_file have kind `load`; from_json
@@ -65,6 +80,15 @@ public:
     std::vector<VocabEntry> get_single_char_tokens() const;
     GapReport check_vocab_gaps() const;
     TokenizerStats get_stats() const;
+    // Calls visit(StringRef left, StringRef right) for every merge in list
+    // order, for callers that convert the whole list into a form of their own
+    // without a copy in between.
+    template <typename Visit>
+    void for_each_merge(Visit&& visit) const {
+        doc_.model.merges.for_each(
+            [&](uint32_t, const Merge& m) { visit(StringRef(doc_.strings, m.left), StringRef(doc_.strings, m.right)); });
+    }
+    uint32_t string_handle_bound() const { return doc_.strings.size(); }
 
     // Merge validation.
     ValidationResult validate_merges() const;
