@@ -25,8 +25,9 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 SOURCES = sorted(p for d in ("src/document", "src/editor") for p in (REPO / d).rglob("*") if p.suffix in (".cpp", ".h"))
-PYTEST_FILES = ["test_editing.py", "test_parse.py", "test_write.py", "test_merge.py", "test_queries.py",
-                "test_call_layer.py", "test_hostile.py", "test_files.py"]
+# The quickest first: the run stops at the first failing test.
+PYTEST_FILES = ["test_parse.py", "test_queries.py", "test_call_layer.py", "test_module.py", "test_editing.py",
+                "test_merge.py", "test_files.py", "test_write.py", "test_hostile.py"]
 PROGRAMS = [["replay_editor", "--random", "3000", "1"], ["replay_merge", "--random", "2000", "1"],
             ["replay_parse", "--random", "2000", "1"], ["allocation_failures"]]
 
@@ -92,10 +93,13 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--build", type=Path, default=REPO / "build" / "mutation")
     parser.add_argument("--list", action="store_true", help="only print the sample")
+    parser.add_argument("--only", metavar="TEXT", help="only the mutants of source files whose path contains TEXT")
     args = parser.parse_args()
     if shutil.which("mutate") is None:
         sys.exit("needs universalmutator: pip install universalmutator")
     pool = candidates(args.seed)
+    if args.only:
+        pool = [mutant for mutant in pool if args.only in str(mutant[0].relative_to(REPO))]
     if args.list:
         for source, _, (line, old, new) in pool[: args.count]:
             print(f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}")
