@@ -1,9 +1,15 @@
-"""Shared fixtures: building small tokenizer documents and finding the real data."""
+"""Shared fixtures and helpers: building small tokenizer documents, finding the
+real data, and running child interpreters on the module under test."""
 
 import json
+import os
 from pathlib import Path
 
 import pytest
+
+# The merge tests' shared checks assert as the tests do; rewriting makes their
+# failures say which values differ.
+pytest.register_assert_rewrite("reference_merge")
 
 REPO = Path(__file__).resolve().parent.parent
 DATA = REPO.parent / "shared" / "data"
@@ -59,6 +65,20 @@ def tokenizer_dict(vocab=None, merges=None, added_tokens=None, **sections):
 def tokenizer_json(*args, **kwargs):
     """The document of tokenizer_dict() as JSON text."""
     return json.dumps(tokenizer_dict(*args, **kwargs), ensure_ascii=False)
+
+
+def directory_listing(path):
+    return sorted(p.name for p in path.iterdir())
+
+
+def subprocess_env():
+    """The environment for a child interpreter that imports the module under test."""
+    env = dict(os.environ)
+    import lexmill
+
+    module_dir = os.path.dirname(os.path.abspath(lexmill.__file__))
+    env["PYTHONPATH"] = os.pathsep.join(p for p in (module_dir, env.get("PYTHONPATH")) if p)
+    return env
 
 
 @pytest.fixture

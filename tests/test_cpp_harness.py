@@ -1,4 +1,4 @@
-"""Builds the C++ harnesses and runs them.
+"""Builds the C++ harnesses with the project's CMake build and runs them.
 
 The fuzz harnesses, built as plain programs, replay their saved reproducers
 and a fixed set of pseudo-random inputs: the editor harness compares every
@@ -19,16 +19,11 @@ import re
 import shutil
 import struct
 import subprocess
-from pathlib import Path
 
 import pytest
 
-from conftest import DATA
+from conftest import DATA, REPO
 from reference_writer import float_text
-
-REPO = Path(__file__).resolve().parent.parent
-
-pytestmark = pytest.mark.skipif(shutil.which("g++") is None, reason="g++ is not installed")
 
 
 def float_table_values():
@@ -64,42 +59,15 @@ def write_float_table(path):
 
 
 @pytest.fixture(scope="module")
-def document_objects(tmp_path_factory):
-    """The document layer compiled once, for every harness to link."""
-    out = tmp_path_factory.mktemp("document")
-    objects = []
-    for source in sorted((REPO / "src" / "document").glob("*.cpp")):
-        obj = out / (source.stem + ".o")
-        build = subprocess.run(
-            ["g++", "-std=c++20", "-O1", "-c", "-I", str(REPO / "src"), str(source), "-o", str(obj)],
-            capture_output=True, text=True,
-        )
-        assert build.returncode == 0, build.stderr
-        objects.append(str(obj))
-    return objects
-
-
-def build_harness(name, objects, out_dir):
-    binary = out_dir / name
-    build = subprocess.run(
-        ["g++", "-std=c++20", "-O1", "-I", str(REPO / "src"), str(REPO / "tests" / "cpp" / f"{name}.cpp"),
-         *objects, "-lsimdjson", "-lutf8proc", "-o", str(binary)],
-        capture_output=True, text=True,
-    )
-    assert build.returncode == 0, build.stderr
-    return binary
-
-
-@pytest.fixture(scope="module")
-def replay_programs(tmp_path_factory):
-    """The fuzz harnesses built against the core, without libFuzzer."""
+def programs(tmp_path_factory):
+    """Every C++ test program, built against the core by the project's CMake build."""
     cmake = shutil.which("cmake")
     if cmake is None:
         pytest.skip("cmake is not installed")
-    build = tmp_path_factory.mktemp("replay")
+    build = tmp_path_factory.mktemp("programs")
+    generator = ["-G", "Ninja"] if shutil.which("ninja") else []
     configure = subprocess.run(
-        [cmake, "-S", str(REPO), "-B", str(build), "-DLEXMILL_PYTHON=OFF", "-DLEXMILL_TEST_PROGRAMS=ON",
-         "-DCMAKE_BUILD_TYPE=Release"],
+        [cmake, "-S", str(REPO), "-B", str(build), *generator, "-DLEXMILL_PYTHON=OFF", "-DLEXMILL_TEST_PROGRAMS=ON"],
         capture_output=True, text=True,
     )
     assert configure.returncode == 0, configure.stdout + configure.stderr
@@ -109,22 +77,22 @@ def replay_programs(tmp_path_factory):
 
 
 @pytest.mark.parametrize("harness, inputs", [("editor", 20000), ("merge", 5000), ("parse", 5000)])
-def test_fuzz_harness_replay(replay_programs, harness, inputs):
+def test_fuzz_harness_replay(programs, harness, inputs):
     regressions = sorted(str(p) for p in (REPO / "tests" / "fuzz" / "regressions" / harness).glob("*"))
     run = subprocess.run(
-        [str(replay_programs / f"replay_{harness}"), *regressions, "--random", str(inputs), "1"],
+        [str(programs / f"replay_{harness}"), *regressions, "--random", str(inputs), "1"],
         capture_output=True, text=True,
     )
     assert run.returncode == 0 and run.stdout.strip() == "ok", run.stdout + run.stderr
 
 
-def test_every_allocation_failure_leaves_a_usable_editor(replay_programs):
-    run = subprocess.run([str(replay_programs / "allocation_failures")], capture_output=True, text=True)
+def test_every_allocation_failure_leaves_a_usable_editor(programs):
+    run = subprocess.run([str(programs / "allocation_failures")], capture_output=True, text=True)
     assert run.returncode == 0 and run.stdout.strip() == "ok", run.stdout + run.stderr
 
 
-def test_parse_differential(document_objects, tmp_path):
-    binary = build_harness("parse_differential", document_objects, tmp_path)
+def test_parse_differential(programs):
+    binary = programs / "parse_differential"
     corpus = sorted((DATA / "jsontestsuite" / "test_parsing").glob("*.json"))
     real = [DATA / name for name in ("gemma3.tokenizer.json", "qwen3.tokenizer.json", "llama2.tokenizer.json")]
     examples = [REPO / "examples" / "tiny.tokenizer.json"]
@@ -136,8 +104,8 @@ def test_parse_differential(document_objects, tmp_path):
         assert run.returncode == 0, "\n".join(l for l in run.stdout.splitlines() if "DISAGREE" in l)
 
 
-def test_writer_harness(document_objects, tmp_path):
-    binary = build_harness("test_write", document_objects, tmp_path)
+def test_writer_harness(programs, tmp_path):
+    binary = programs / "test_write"
 
     table = tmp_path / "floats.txt"
     write_float_table(table)

@@ -16,8 +16,7 @@ import time
 
 import pytest
 
-from conftest import tokenizer_json
-from test_hostile import directory_listing, subprocess_env
+from conftest import directory_listing, subprocess_env, tokenizer_json
 
 DOC = tokenizer_json(["a", "b", "ab"], [("a", "b")])
 SAVE = "Failed to save tokenizer: "

@@ -5,14 +5,13 @@ crash, a hang or a damaged file on disk.
 """
 
 import json
-import os
 import subprocess
 import sys
 import textwrap
 
 import pytest
 
-from conftest import tokenizer_json
+from conftest import directory_listing, subprocess_env, tokenizer_json
 
 LOAD = "Failed to load tokenizer: "
 SAVE = "Failed to save tokenizer: "
@@ -28,10 +27,6 @@ def raised_message(exception, call):
 def write(path, content):
     path.write_bytes(content if isinstance(content, bytes) else content.encode())
     return str(path)
-
-
-def directory_listing(path):
-    return sorted(p.name for p in path.iterdir())
 
 
 class TestDeepNesting:
@@ -416,13 +411,3 @@ class TestSaveNeverDamagesAFile:
         link.symlink_to(real)
         editor.save(str(link))
         assert link.is_symlink() and json.loads(real.read_bytes())["model"]["vocab"]["ab"] == 2
-
-
-def subprocess_env():
-    """The environment for a child interpreter that imports the module under test."""
-    env = dict(os.environ)
-    import lexmill
-
-    module_dir = os.path.dirname(os.path.abspath(lexmill.__file__))
-    env["PYTHONPATH"] = os.pathsep.join(p for p in (module_dir, env.get("PYTHONPATH")) if p)
-    return env

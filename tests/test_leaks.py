@@ -16,7 +16,7 @@ import textwrap
 
 import pytest
 
-from test_hostile import subprocess_env
+from conftest import subprocess_env
 
 pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc to read resident size")
 

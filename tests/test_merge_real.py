@@ -2,7 +2,7 @@
 
 qwen3 is byte-level, gemma3 uses the space marker; each merge is checked for
 its counts, the state any merge must leave, repeatability, and against the
-reference model of test_merge.
+reference model of merging.
 """
 
 import json
@@ -10,7 +10,7 @@ import json
 import pytest
 
 from conftest import data_file
-from test_merge import assert_same_editor, check_merged, fields, model_merge, snapshot
+from reference_merge import assert_same_editor, check_merged, fields, model_merge, snapshot
 
 QWEN3 = "qwen3.tokenizer.json"
 GEMMA3 = "gemma3.tokenizer.json"

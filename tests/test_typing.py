@@ -6,6 +6,7 @@ import os
 import re
 import subprocess
 import sys
+import types
 from pathlib import Path
 
 import pytest
@@ -63,10 +64,18 @@ def test_stubs_match_the_module_at_run_time(lexmill, tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
+def stub_tree():
+    return ast.parse(STUB_FILE.read_text(encoding="utf-8"))
+
+
+def stub_classes():
+    return [node for node in stub_tree().body if isinstance(node, ast.ClassDef)]
+
+
 def stub_docstrings():
-    """(class, member or None, docstring) for everything the stubs document."""
-    tree = ast.parse(STUB_FILE.read_text(encoding="utf-8"))
-    for cls in (node for node in tree.body if isinstance(node, ast.ClassDef)):
+    """(class or None, member or None, docstring) for everything the stubs document."""
+    yield None, None, ast.get_docstring(stub_tree())
+    for cls in stub_classes():
         yield cls.name, None, ast.get_docstring(cls)
         for function in (node for node in cls.body if isinstance(node, ast.FunctionDef)):
             if ast.get_docstring(function) is not None:
@@ -74,6 +83,7 @@ def stub_docstrings():
 
 
 def runtime_docstrings(module):
+    yield None, None, module.__doc__
     for class_name in module.__all__[:-1]:
         cls = getattr(module, class_name)
         yield class_name, None, cls.__doc__
@@ -89,3 +99,37 @@ def by_place(docstrings):
 
 def test_stub_docstrings_are_the_module_docstrings(lexmill):
     assert by_place(stub_docstrings()) == by_place(runtime_docstrings(lexmill))
+
+
+def stub_all():
+    (assignment,) = [
+        node for node in stub_tree().body
+        if isinstance(node, ast.Assign) and [target.id for target in node.targets] == ["__all__"]
+    ]
+    return ast.literal_eval(assignment.value)
+
+
+def is_property(function):
+    return any(isinstance(decorator, ast.Name) and decorator.id == "property" for decorator in function.decorator_list)
+
+
+def stub_members(cls):
+    """(methods, properties) a stub class declares, each in declaration order."""
+    functions = [node for node in cls.body if isinstance(node, ast.FunctionDef) and not node.name.startswith("_")]
+    return [f.name for f in functions if not is_property(f)], [f.name for f in functions if is_property(f)]
+
+
+def runtime_members(cls):
+    members = [(name, value) for name, value in vars(cls).items() if not name.startswith("_")]
+    properties = [name for name, value in members if isinstance(value, types.GetSetDescriptorType)]
+    return [name for name, _ in members if name not in properties], properties
+
+
+def test_stubs_list_the_module_contents_in_its_order(lexmill):
+    # stubtest compares names, signatures and defaults, but no order: the
+    # order of __all__, of the methods and of each result class's fields is
+    # part of what the module shows.
+    assert stub_all() == lexmill.__all__
+    assert [cls.name for cls in stub_classes()] == lexmill.__all__[:-1]
+    for cls in stub_classes():
+        assert stub_members(cls) == runtime_members(getattr(lexmill, cls.name)), cls.name

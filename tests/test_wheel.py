@@ -1,6 +1,6 @@
 """The wheel that `pip wheel .` builds: one abi3 build for CPython 3.8 and
 later, clean under abi3audit's strict check, carrying the extension module, the
-command line and the type stubs in the places they work from."""
+command line and the type stubs in the places they work from, and the licence."""
 
 import fcntl
 import importlib.util
@@ -85,7 +85,8 @@ def test_wheel_holds_module_command_line_and_stubs(wheel):
         names = set(archive.namelist())
         entry_points = archive.read("lexmill-0.2.0.dist-info/entry_points.txt").decode()
         stubs = archive.read("lexmill-stubs/__init__.pyi")
-    assert {"lexmill.abi3.so", "lexmill_cli/__init__.py", "lexmill_cli/__main__.py", "lexmill-stubs/__init__.pyi"} <= names
+    assert {"lexmill.abi3.so", "lexmill_cli/__init__.py", "lexmill_cli/__main__.py", "lexmill-stubs/__init__.pyi",
+            "lexmill-0.2.0.dist-info/licenses/LICENSE"} <= names
     assert re.search(r"^\[console_scripts\]\nlexmill = lexmill_cli:main$", entry_points, flags=re.MULTILINE)
     assert stubs == (REPO / "src" / "stubs" / "lexmill-stubs" / "__init__.pyi").read_bytes()
 

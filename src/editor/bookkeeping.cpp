@@ -1,7 +1,10 @@
-// The editor's own bookkeeping, shared by every edit: reserved IDs, the merge
-// indexes, compaction of the merge list and the lasting removal order.
+// The editor's own bookkeeping, shared by every edit: reserved IDs, the
+// longest token, the merge indexes, compaction of the merge list and the
+// lasting removal order.
 
 #include "editor/editor.h"
+
+#include <algorithm>
 
 #include "editor/added_tokens.h"
 
@@ -34,6 +37,13 @@ void Editor::collect_registered() {
         const std::string* content = added_token_content(entry);
         added_contents_.push_back(content ? doc_.strings.intern(*content) : kNoSym);
         if (content) registered_.insert(added_contents_.back());
+    }
+}
+
+void Editor::measure_longest_token() noexcept {
+    longest_token_ = 0;
+    for (Sym sym : doc_.model.vocab.members()) {
+        longest_token_ = std::max<size_t>(longest_token_, doc_.strings.view(sym).size());
     }
 }
 

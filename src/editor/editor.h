@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "document/tokenizer.h"
-#include "editor/dense_id_set.h"
+#include "editor/dense_set.h"
 #include "editor/flat_set.h"
+#include "editor/id_order.h"
 #include "editor/merge_index.h"
 #include "editor/records.h"
 #include "editor/victim_order.h"
@@ -24,6 +25,7 @@
 namespace lexmill {
 
 class IoHooks;
+struct MergedTokenizer;
 
 struct VocabEntry {
     std::string_view token;
@@ -36,6 +38,21 @@ using FreeIds = std::priority_queue<uint32_t, std::vector<uint32_t>, std::greate
 struct MergeView {
     std::string_view left;
     std::string_view right;
+};
+
+// A string as for_each_merge hands it out: a handle, equal for equal strings
+// and below Editor::string_handle_bound(), on which a caller converting many
+// strings can keep what it made of each; and the text, looked up only when
+// asked for. Valid until the editor next changes.
+class StringRef {
+public:
+    StringRef(const StringPool& strings, Sym sym) : strings_(&strings), sym_(sym) {}
+    uint32_t handle() const { return sym_; }
+    std::string_view text() const { return strings_->view(sym_); }
+
+private:
+    const StringPool* strings_;
+    Sym sym_;
 };
 
 class Editor {
@@ -63,6 +80,15 @@ public:
     std::vector<VocabEntry> get_single_char_tokens() const;
     GapReport check_vocab_gaps() const;
     TokenizerStats get_stats() const;
+    // Calls visit(StringRef left, StringRef right) for every merge in list
+    // order, for callers that convert the whole list into a form of their own
+    // without a copy in between.
+    template <typename Visit>
+    void for_each_merge(Visit&& visit) const {
+        doc_.model.merges.for_each(
+            [&](uint32_t, const Merge& m) { visit(StringRef(doc_.strings, m.left), StringRef(doc_.strings, m.right)); });
+    }
+    uint32_t string_handle_bound() const { return doc_.strings.size(); }
 
     // Merge validation.
     ValidationResult validate_merges() const;
@@ -155,6 +181,8 @@ private:
     // Every vocabulary ID plus the "id" of every added-token entry that holds
     // an unsigned 32-bit integer; next_id_ one above the largest.
     void rebuild_used_ids();
+    // longest_token_ for the vocabulary as it stands.
+    void measure_longest_token() noexcept;
     // The contents of the added-token entries, as handles.
     void collect_registered();
     // The ID of a removed token stays reserved while anything else holds it;
@@ -187,14 +215,21 @@ private:
     RemovalResult remove_cascade(std::string_view token, const Cascade& cascade, FreeIds* freed = nullptr);
     void compact_merges();
 
+    // The work of one add_tokens_keep_size call.
+    class KeepSizeRun;
+
     // Hands the changes of the edit in progress to the removal order.
     void settle_changes() noexcept;
     std::vector<Sym> shrink_candidates(uint64_t count, uint32_t min_id) const;
 
     // The vocabulary sorted by ascending ID, equal IDs in bytewise token order.
-    std::vector<Sym> vocab_in_id_order() const;
+    std::vector<Sym> vocab_in_id_order() const { return tokens_by_id(doc_); }
     // Called after every change of the vocabulary.
     void vocab_changed() { id_lookup_.reset(); }
+
+    // Puts a merged tokenizer in place of this one's vocabulary, merges and
+    // added tokens, with the bookkeeping that goes with them.
+    void install_merged(MergedTokenizer& merged) noexcept;
 
     Tokenizer doc_;
     MergeIndex index_;
@@ -214,8 +249,9 @@ private:
     std::unordered_map<uint32_t, uint32_t> shared_ids_;
     // Handles of the contents of added-token entries: tokens that shrinking
     // and keep-size additions never choose; and the content of each entry in
-    // list order (kNoSym where it has none), which only merging replaces.
-    DenseIdSet registered_;
+    // list order (kNoSym where it has none), for reindexing and merging,
+    // which rewrite no more of an entry than its "id".
+    DenseTokenSet registered_;
     std::vector<Sym> added_contents_;
 
     // ID → bytewise-smallest token with that ID; built on the first lookup by

@@ -84,6 +84,14 @@ bool close_reporting(const IoHooks& hooks, int fd, IoFailure& failure) {
 
 Error interruption() { return Error{ErrorKind::interrupted, "Interrupted"}; }
 
+Error read_failure(const std::string& path, const IoFailure& failure) {
+    return failure.interrupted ? interruption() : read_error(path, failure.os_error);
+}
+
+// A file that a save replaces rather than writes in place: a regular file
+// with a single name.
+bool replaceable(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
 // `path` with the symbolic links of its last part followed: the file a save
 // puts its text in. A dangling link gives the path of the file it names.
 bool follow_links(std::string path, std::string& followed, IoFailure& failure) {
@@ -162,12 +170,21 @@ Error read_error(const std::string& path, int os_error) {
     return Error{ErrorKind::load, "Failed to read: " + path, os_error};
 }
 
+void FileText::grow_to(size_t capacity) {
+    char* bigger = static_cast<char*>(std::realloc(bytes_.get(), capacity));
+    if (bigger == nullptr) throw std::bad_alloc();
+    bytes_.release();
+    bytes_.reset(bigger);
+    // A large file is read into far fewer, larger pages.
+    offer_huge_pages(bytes_.get(), capacity);
+}
+
 Result<FileText> FileText::read(const std::string& path, const IoHooks& hooks) {
     // The system would stop reading the name at a NUL and open another file.
     if (path.find('\0') != std::string::npos) return read_error(path);
     IoFailure failure;
     FileDescriptor fd(waiting_call(hooks, failure, [&] { return ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC); }));
-    if (!fd.valid()) return failure.interrupted ? interruption() : read_error(path, failure.os_error);
+    if (!fd.valid()) return read_failure(path, failure);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return read_error(path, errno);
 
@@ -179,25 +196,19 @@ Result<FileText> FileText::read(const std::string& path, const IoHooks& hooks) {
     FileText file;
     // One byte more than a sized file needs, for the read that sees its end.
     size_t capacity = (expected > 0 ? expected : kUnsizedStart) + kPadding + 1, size = 0;
-    file.bytes_.reset(static_cast<char*>(std::malloc(capacity)));
-    if (!file.bytes_) throw std::bad_alloc();
-    // A large file is read into far fewer, larger pages.
-    offer_huge_pages(file.bytes_.get(), capacity);
+    file.grow_to(capacity);
     for (;;) {
         if (capacity - size <= kPadding) {
             // Room for one byte past the limit, to tell a file that ends there
             // from one that goes on.
             const size_t grown = std::min(capacity * 2, limit + 1 + kPadding);
-            char* bigger = static_cast<char*>(std::realloc(file.bytes_.get(), grown));
-            if (bigger == nullptr) throw std::bad_alloc();
-            file.bytes_.release();
-            file.bytes_.reset(bigger);
+            file.grow_to(grown);
             capacity = grown;
         }
         char* into = file.bytes_.get() + size;
         const size_t want = std::min(kChunk, capacity - size - kPadding);
         const ssize_t n = waiting_call(hooks, failure, [&] { return ::read(fd.get(), into, want); });
-        if (n < 0) return failure.interrupted ? interruption() : read_error(path, failure.os_error);
+        if (n < 0) return read_failure(path, failure);
         if (n == 0) break;
         size += static_cast<size_t>(n);
         if (size > limit) return read_error(path, EFBIG);
@@ -254,17 +265,9 @@ bool OutputFile::open(const std::string& path) {
         return create_temp(0666);  // the umask decides, as for any new file
     }
 
-    if (S_ISREG(st.st_mode) && st.st_nlink == 1) {
-        // Opening for writing is the one test of every rule that may refuse
-        // it (mode bits, ACLs, read-only mounts, immutable files).
-        const int probe = waiting_call(hooks_, failure_, [&] {
-            return ::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        });
-        if (probe < 0) return false;
-        const int stat_error = ::fstat(probe, &st) == 0 ? 0 : errno;
-        ::close(probe);
-        if (stat_error != 0) return fail(stat_error);
-        if (S_ISREG(st.st_mode) && st.st_nlink == 1) {
+    if (replaceable(st)) {
+        if (!may_write(st)) return false;
+        if (replaceable(st)) {
             replacing_ = existed_ = true;
             mode_ = st.st_mode & 07777;
             owner_ = st.st_uid;
@@ -279,6 +282,19 @@ bool OutputFile::open(const std::string& path) {
         return ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | truncate);
     });
     return fd_ >= 0;
+}
+
+// Opening for writing is the one test of every rule that may refuse it (mode
+// bits, ACLs, read-only mounts, immutable files). `st` is taken again from
+// the file opened.
+bool OutputFile::may_write(struct stat& st) {
+    const int probe = waiting_call(hooks_, failure_, [&] {
+        return ::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    });
+    if (probe < 0) return false;
+    const int stat_error = ::fstat(probe, &st) == 0 ? 0 : errno;
+    ::close(probe);
+    return stat_error == 0 || fail(stat_error);
 }
 
 bool OutputFile::create_temp(unsigned mode) {

@@ -11,6 +11,8 @@
 
 #include "result.h"
 
+struct stat;
+
 namespace lexmill {
 
 // Why a file operation failed: the operating system's error number (0 when
@@ -62,6 +64,9 @@ private:
     };
 
     FileText() = default;
+    // Moves the bytes to a block of `capacity` bytes (the first one when
+    // there are none yet).
+    void grow_to(size_t capacity);
 
     size_t size_ = 0;
     size_t readable_ = 0;
@@ -113,6 +118,7 @@ public:
 private:
     // Notes the first failure; always false.
     bool fail(int os_error);
+    bool may_write(struct stat& st);
     bool create_temp(unsigned mode);
     bool claim_temp(const std::string& name, unsigned mode);
     bool keep_attributes();

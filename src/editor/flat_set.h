@@ -6,9 +6,19 @@
 #include <cstdint>
 #include <vector>
 
+#include "document/string_pool.h"
+
 namespace lexmill {
 
-template <typename Key>
+// What a set of integers holds. Vocabulary IDs, token handles and merge
+// entries are all 32-bit numbers; sets of each are types of their own, so
+// that a reader sees which a set holds and the compiler refuses a mix-up.
+struct VocabIds;
+struct TokenHandles;
+struct MergeEntries;
+struct TokenPairs;
+
+template <typename Key, typename Holds>
 class FlatSet {
     static_assert(sizeof(Key) <= sizeof(uint64_t));
 
@@ -105,11 +115,11 @@ private:
     size_t size_ = 0;
 };
 
-// Vocabulary IDs, token handles or merge entries.
-using IdSet = FlatSet<uint32_t>;
-// Pairs of token handles, packed as left << 32 | right.
-using PairSet = FlatSet<uint64_t>;
+using TokenSet = FlatSet<Sym, TokenHandles>;
+using EntrySet = FlatSet<uint32_t, MergeEntries>;
+// Pairs of token handles, packed by pair_key().
+using PairSet = FlatSet<uint64_t, TokenPairs>;
 
-inline uint64_t pair_key(uint32_t left, uint32_t right) { return uint64_t{left} << 32 | right; }
+inline uint64_t pair_key(Sym left, Sym right) { return uint64_t{left} << 32 | right; }
 
 }  // namespace lexmill

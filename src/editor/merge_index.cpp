@@ -1,7 +1,8 @@
 #include "editor/merge_index.h"
 
 #include <algorithm>
-#include <string>
+
+#include "editor/token_text.h"
 
 namespace lexmill {
 
@@ -33,21 +34,19 @@ void MergeIndex::rebuild(Tokenizer& doc) {
     next_left_.reserve(n);
     next_right_.reserve(n);
     next_producer_.reserve(n);
-    std::string scratch;
-    for (uint32_t e = 0; e < n; ++e) link(doc, e, scratch);
+    PairText pair;
+    for (uint32_t e = 0; e < n; ++e) link(doc, e, pair);
     built_ = true;
 }
 
 void MergeIndex::add(Tokenizer& doc, uint32_t entry) {
-    std::string scratch;
-    link(doc, entry, scratch);
+    PairText pair;
+    link(doc, entry, pair);
 }
 
-void MergeIndex::link(Tokenizer& doc, uint32_t entry, std::string& scratch) {
+void MergeIndex::link(Tokenizer& doc, uint32_t entry, PairText& pair) {
     const Merge m = doc.model.merges[entry];
-    scratch.assign(doc.strings.view(m.left));
-    scratch.append(doc.strings.view(m.right));
-    Sym result = doc.strings.intern(scratch);
+    Sym result = pair.intern(doc.strings, m.left, m.right);
     cover(std::max({m.left, m.right, result}));
 
     result_.push_back(result);

@@ -11,6 +11,8 @@
 
 namespace lexmill {
 
+class PairText;
+
 class MergeIndex {
 public:
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
@@ -51,7 +53,7 @@ public:
 
 private:
     void cover(Sym sym);
-    void link(Tokenizer& doc, uint32_t entry, std::string& scratch);
+    void link(Tokenizer& doc, uint32_t entry, PairText& pair);
 
     bool built_ = false;
     // By merge entry.

@@ -34,6 +34,53 @@ IdRange id_range(const Vocab& vocab) {
     return range;
 }
 
+// Added tokens: those whose content is a vocabulary token follow it (their
+// "id" is rewritten once the vocabulary has its new IDs), the IDs of the
+// others are not gaps and are stepped over.
+struct AddedTokenIds {
+    DenseIdSet reserved;
+    std::vector<std::pair<JsonValue*, Sym>> followers;
+};
+
+AddedTokenIds added_token_ids(Tokenizer& doc, const std::vector<Sym>& contents) {
+    AddedTokenIds added;
+    for (size_t i = 0; i < doc.added_tokens.size(); ++i) {
+        JsonValue& entry = doc.added_tokens[i];
+        if (doc.model.vocab.contains(contents[i])) {
+            if (JsonValue* id = entry.find("id")) added.followers.emplace_back(id, contents[i]);
+        } else if (std::optional<uint32_t> id = added_token_id(entry)) {
+            added.reserved.insert(*id);
+        }
+    }
+    return added;
+}
+
+// The k-th of `count` entries in ID order takes the k-th ID that is not reserved.
+std::vector<uint32_t> dense_ids(size_t count, const DenseIdSet& reserved) {
+    std::vector<uint32_t> ids(count);
+    uint64_t next = 0;
+    for (size_t k = 0; k < count; ++k) {
+        while (reserved.contains(static_cast<uint32_t>(next))) ++next;
+        if (next > 0xFFFFFFFFu) internal_failure("the vocabulary and the added tokens hold more than 2^32 IDs");
+        ids[k] = static_cast<uint32_t>(next++);
+    }
+    return ids;
+}
+
+// Reserved IDs up to `max_id` that no vocabulary entry holds: they were
+// never gaps. `order` is the vocabulary in ID order.
+uint64_t reserved_inside(const DenseIdSet& reserved, const std::vector<Sym>& order, const Vocab& vocab,
+                         uint32_t max_id) {
+    uint64_t inside = 0;
+    reserved.for_each([&](uint32_t id) {
+        auto at = std::lower_bound(order.begin(), order.end(), id,
+                                   [&](Sym sym, uint32_t value) { return vocab.id(sym) < value; });
+        bool held = at != order.end() && vocab.id(*at) == id;
+        inside += id <= max_id && !held;
+    });
+    return inside;
+}
+
 }  // namespace
 
 GapReport Editor::check_vocab_gaps() const {
@@ -52,28 +99,9 @@ ReindexResult Editor::reindex_vocab() {
     result.old_min_id = range.min;
     result.old_max_id = range.max;
 
-    // Added tokens: those of vocabulary tokens follow them (their "id" is
-    // rewritten once the vocabulary has its new IDs), the IDs of the others
-    // are not gaps and are stepped over.
-    DenseIdSet reserved;
-    std::vector<std::pair<JsonValue*, Sym>> followers;
-    for (size_t i = 0; i < doc_.added_tokens.size(); ++i) {
-        JsonValue& entry = doc_.added_tokens[i];
-        if (vocab.contains(added_contents_[i])) {
-            if (JsonValue* id = entry.find("id")) followers.emplace_back(id, added_contents_[i]);
-        } else if (std::optional<uint32_t> id = added_token_id(entry)) {
-            reserved.insert(*id);
-        }
-    }
-    // The k-th entry in ID order takes the k-th ID that is not reserved.
+    AddedTokenIds added = added_token_ids(doc_, added_contents_);
     std::vector<Sym> order = vocab_in_id_order();
-    std::vector<uint32_t> target(order.size());
-    uint64_t next = 0;
-    for (size_t k = 0; k < order.size(); ++k) {
-        while (reserved.contains(static_cast<uint32_t>(next))) ++next;
-        if (next > 0xFFFFFFFFu) internal_failure("the vocabulary and the added tokens hold more than 2^32 IDs");
-        target[k] = static_cast<uint32_t>(next++);
-    }
+    std::vector<uint32_t> target = dense_ids(order.size(), added.reserved);
     result.new_max_id = target.back();
     size_t first_moved = 0;
     while (first_moved < order.size() && vocab.id(order[first_moved]) == target[first_moved]) ++first_moved;
@@ -88,29 +116,22 @@ ReindexResult Editor::reindex_vocab() {
         result.new_ids.push_back(target[k]);
     }
     // Every ID up to the last is a vocabulary entry's or a reserved one.
-    DenseIdSet used_ids = reserved, added_ids = reserved;
+    DenseIdSet used_ids = added.reserved, added_ids = added.reserved;
     used_ids.insert_below(target.back() + uint64_t{1});
     added_ids.reserve(size_t{target.back()} + 1);  // the followers' IDs go in below this without growing it
-    // Reserved IDs inside the old range were never gaps.
-    uint64_t reserved_inside = 0;
-    reserved.for_each([&](uint32_t id) {
-        auto at = std::lower_bound(order.begin(), order.end(), id,
-                                   [&](Sym sym, uint32_t value) { return vocab.id(sym) < value; });
-        bool held = at != order.end() && vocab.id(*at) == id;
-        reserved_inside += id <= range.max && !held;
-    });
+    const uint64_t never_gaps = reserved_inside(added.reserved, order, vocab, range.max);
 
     // The change, which cannot fail: replacing a number by a number.
     for (size_t k = first_moved; k < order.size(); ++k) vocab.set(order[k], target[k]);
-    for (auto& [id, sym] : followers) *id = JsonValue{uint64_t{vocab.id(sym)}};
-    for (auto& [id, sym] : followers) added_ids.insert(vocab.id(sym));
+    for (auto& [id, sym] : added.followers) *id = JsonValue{uint64_t{vocab.id(sym)}};
+    for (auto& [id, sym] : added.followers) added_ids.insert(vocab.id(sym));
     used_ids_ = std::move(used_ids);
     added_ids_ = std::move(added_ids);
     shared_ids_.clear();  // every vocabulary ID is distinct now
     next_id_ = used_ids_.max() + 1;
     vocab_changed();
     result.ids_remapped = order.size() - first_moved;
-    result.gaps_removed = range.gaps - std::min(range.gaps, reserved_inside);
+    result.gaps_removed = range.gaps - std::min(range.gaps, never_gaps);
     return result;
 }
 

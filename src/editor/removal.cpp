@@ -14,7 +14,8 @@ Editor::Cascade Editor::cascade_of(Sym root) {
     // Merges stay live in the list until the cascade is done, so the indexes
     // answer for the state at the start of the removal.
     Cascade cascade;
-    IdSet marked, removed;
+    TokenSet marked;
+    EntrySet removed;
     std::vector<Sym> pending{root};
     while (!pending.empty()) {
         Sym t = pending.back();
@@ -90,7 +91,7 @@ RemovalResult Editor::remove_token(std::string_view token) {
 std::vector<RemovalResult> Editor::remove_tokens(const std::vector<std::string>& tokens) {
     std::vector<RemovalResult> results;
     for (const std::string& token : tokens) {
-        if (doc_.model.vocab.contains(doc_.strings.find(token))) results.push_back(remove_token(token));
+        if (has_token(token)) results.push_back(remove_token(token));
     }
     return results;
 }

@@ -13,9 +13,10 @@ std::vector<Sym> Editor::shrink_candidates(uint64_t count, uint32_t min_id) cons
     const StringPool& strings = doc_.strings;
     std::vector<Sym> candidates;
     for (Sym sym : vocab.members()) {
-        // Tokens registered as added tokens are never chosen: a reader would
-        // renumber them once they left the vocabulary.
-        if (vocab.id(sym) >= min_id && strings.char_count(sym) >= 2 && !is_bracketed(strings.view(sym)) &&
+        // Never chosen besides tokens of protected form: the empty token, and
+        // tokens registered as added tokens, which a reader would renumber
+        // once they left the vocabulary.
+        if (vocab.id(sym) >= min_id && !has_protected_form(strings, sym) && !strings.view(sym).empty() &&
             !registered_.contains(sym)) {
             candidates.push_back(sym);
         }

@@ -1,6 +1,7 @@
 // Merge validation: a merge is valid when its result is a vocabulary token.
 
 #include "editor/editor.h"
+#include "editor/token_text.h"
 
 namespace lexmill {
 
@@ -9,17 +10,10 @@ namespace {
 // Calls fn(entry, position, valid) for every live merge in list order.
 template <typename Fn>
 void check_merges(const Tokenizer& doc, const MergeIndex& index, Fn&& fn) {
-    std::string concatenation;
+    PairText pair;
     uint64_t position = 0;
     doc.model.merges.for_each([&](uint32_t e, const Merge& m) {
-        Sym result;
-        if (index.built()) {
-            result = index.result(e);
-        } else {
-            concatenation.assign(doc.strings.view(m.left));
-            concatenation += doc.strings.view(m.right);
-            result = doc.strings.find(concatenation);
-        }
+        Sym result = index.built() ? index.result(e) : pair.find(doc.strings, m.left, m.right);
         fn(e, position++, doc.model.vocab.contains(result));
     });
 }

@@ -54,22 +54,18 @@ void VictimHeap::pop(const Tokenizer& doc) {
     heap_.pop_back();
 }
 
-bool has_protected_form(const StringPool& strings, Sym sym) {
-    return strings.char_count(sym) == 1 || is_bracketed(strings.view(sym));
-}
-
-VictimOrder::VictimOrder(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared) {
+VictimOrder::VictimOrder(const Tokenizer& doc, const MergeIndex& index, const DenseTokenSet& spared) {
     rebuild(doc, index, spared);
 }
 
-void VictimOrder::rebuild(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared) {
+void VictimOrder::rebuild(const Tokenizer& doc, const MergeIndex& index, const DenseTokenSet& spared) {
     heap_.clear();
     for (Sym sym : doc.model.vocab.members()) {
         if (!has_protected_form(doc.strings, sym) && !spared.contains(sym)) heap_.push(doc, index, sym);
     }
 }
 
-void VictimOrder::touch(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared, Sym sym) {
+void VictimOrder::touch(const Tokenizer& doc, const MergeIndex& index, const DenseTokenSet& spared, Sym sym) {
     if (has_protected_form(doc.strings, sym) || spared.contains(sym)) return;
     heap_.push(doc, index, sym);
     // Entries for tokens since removed or changed pile up; start afresh once

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "document/tokenizer.h"
-#include "editor/dense_id_set.h"
+#include "editor/dense_set.h"
 #include "editor/merge_index.h"
 
 namespace lexmill {
@@ -40,23 +40,19 @@ private:
     std::vector<Entry> heap_;
 };
 
-// True for tokens that keep-size additions never remove: single characters
-// (the space marker "\u2581" among them) and bracketed tokens.
-bool has_protected_form(const StringPool& strings, Sym sym);
-
 // The vocabulary's tokens that may be removed to make room (not of protected
 // form, not among `spared`) in removal order, kept across calls and brought up
 // to date by every edit, so that a keep-size addition costs what it changes.
 class VictimOrder {
 public:
-    VictimOrder(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared);
+    VictimOrder(const Tokenizer& doc, const MergeIndex& index, const DenseTokenSet& spared);
 
     // The token was inserted, or gained or lost its producer.
-    void touch(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared, Sym sym);
+    void touch(const Tokenizer& doc, const MergeIndex& index, const DenseTokenSet& spared, Sym sym);
     VictimHeap& heap() { return heap_; }
 
 private:
-    void rebuild(const Tokenizer& doc, const MergeIndex& index, const DenseIdSet& spared);
+    void rebuild(const Tokenizer& doc, const MergeIndex& index, const DenseTokenSet& spared);
 
     VictimHeap heap_;
 };

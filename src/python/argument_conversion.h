@@ -1,97 +1,104 @@
 #pragma once
-// Converting bound Python arguments to the parameter kinds of call_values.h.
+// Converting bound Python arguments to plain C++ values, by parameter kind.
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
-#include <type_traits>
+#include <string_view>
 #include <vector>
 
-#include "python/argument_binding.h"
-#include "python/call_values.h"
-#include "python/python_error.h"
+#include "python/parameters.h"
+#include "python/py_ref.h"
 #include "result.h"
 
 namespace lexmill::python {
 
-// Each throws PythonErrorSet with the conversion's exception pending.
-std::string text_from_python(PyObject* value);
-uint64_t count_from_python(PyObject* value);
-uint32_t id_from_python(PyObject* value);
-std::vector<std::string> text_list_from_python(PyObject* value);
+// The converted arguments of one call, read by parameter name. Reading one as
+// another kind than its parameter's is a broken invariant (InternalFailure).
+class Arguments {
+public:
+    // The arguments of a method without parameters.
+    Arguments() = default;
+    // Converts `bound` (null where an optional parameter was left unfilled)
+    // in parameter order, so the first failing conversion ends the call before
+    // later arguments are looked at. Throws PythonErrorSet with the
+    // conversion's exception pending; a TypeError names the parameter.
+    Arguments(std::span<const Param> params, std::span<const PyRef> bound);
+    Arguments(const Arguments&) = delete;
+    Arguments& operator=(const Arguments&) = delete;
 
-// Replaces a pending TypeError (exactly that class) with TypeError
-// "argument '{name}': {message}", which takes over the old one's cause.
-void name_argument_in_type_error(const char* name);
-
-template <typename Kind>
-struct ArgumentKind;
-
-template <>
-struct ArgumentKind<Text> {
-    static Text convert(PyObject* value, const Param&) { return text_from_python(value); }
-};
-
-template <>
-struct ArgumentKind<Count> {
-    static Count convert(PyObject* value, const Param& param) {
-        return Count{value != nullptr ? count_from_python(value) : param.default_value};
+    const std::string& text(std::string_view name) const { return slot(name, ParamKind::text).text; }
+    uint64_t count(std::string_view name) const { return slot(name, ParamKind::count).count; }
+    uint32_t id(std::string_view name) const { return slot(name, ParamKind::id).id; }
+    bool flag(std::string_view name) const { return slot(name, ParamKind::flag).flag; }
+    const std::vector<std::string>& text_list(std::string_view name) const {
+        return slot(name, ParamKind::text_list).text_list;
     }
-};
-
-template <>
-struct ArgumentKind<Id> {
-    static Id convert(PyObject* value, const Param& param) {
-        return Id{value != nullptr ? id_from_python(value) : static_cast<uint32_t>(param.default_value)};
+    // Absent when the argument was omitted or None.
+    const std::optional<std::vector<std::string>>& optional_text_list(std::string_view name) const {
+        return slot(name, ParamKind::optional_text_list).optional_text_list;
     }
-};
 
-template <>
-struct ArgumentKind<Flag> {
-    static Flag convert(PyObject* value, const Param&) {
-        if (value == nullptr) return Flag{false};
-        int truth = PyObject_IsTrue(value);
-        if (truth < 0) throw_python_error();
-        return Flag{truth == 1};
+private:
+    // The value of one parameter, of the member its kind names. The kind is
+    // the parameter's, so the slot needs no tag of its own, and a call
+    // constructs only the values of the parameters it has.
+    union Slot {
+        constexpr Slot() {}
+        ~Slot() {}
+        std::string text;
+        uint64_t count;
+        uint32_t id;
+        bool flag;
+        std::vector<std::string> text_list;
+        std::optional<std::vector<std::string>> optional_text_list;
+    };
+
+    // The values converted so far, destroyed with it: also when a later
+    // conversion fails and the constructor of Arguments throws.
+    struct Values {
+        Values() = default;
+        Values(const Values&) = delete;
+        Values& operator=(const Values&) = delete;
+        ~Values() {
+            for (std::size_t i = 0; i < converted; ++i) {
+                switch (params[i].kind) {
+                    case ParamKind::text: std::destroy_at(&slots[i].text); break;
+                    case ParamKind::text_list: std::destroy_at(&slots[i].text_list); break;
+                    case ParamKind::optional_text_list: std::destroy_at(&slots[i].optional_text_list); break;
+                    case ParamKind::count:
+                    case ParamKind::id:
+                    case ParamKind::flag: break;
+                }
+            }
+        }
+
+        std::span<const Param> params;
+        // Slots 0 to converted - 1 hold the values of those parameters.
+        std::size_t converted = 0;
+        std::array<Slot, kMaxParams> slots;
+    };
+
+    void convert(const Param& param, PyObject* value);
+    const Slot& slot(std::string_view name, ParamKind kind) const {
+        for (std::size_t i = 0; i < values_.converted; ++i) {
+            const Param& param = values_.params[i];
+            // The name a method's function reads is usually the very literal
+            // of its table row, which makes the comparison of pointers enough.
+            if (param.name != name.data() && param.name != name) continue;
+            if (param.kind != kind) internal_failure("argument read as another kind than its parameter's");
+            return values_.slots[i];
+        }
+        internal_failure("argument read under a name that is no parameter");
     }
+
+    Values values_;
 };
-
-template <>
-struct ArgumentKind<TextList> {
-    static TextList convert(PyObject* value, const Param&) { return text_list_from_python(value); }
-};
-
-template <>
-struct ArgumentKind<OptionalTextList> {
-    static OptionalTextList convert(PyObject* value, const Param&) {
-        if (value == nullptr || value == Py_None) return std::nullopt;
-        return text_list_from_python(value);
-    }
-};
-
-// Which parameter kinds may be left unfilled, and with which defaults.
-template <typename Kind>
-constexpr bool default_fits(const Param& param) {
-    if (param.required) return true;
-    if constexpr (std::is_same_v<Kind, Count> || std::is_same_v<Kind, OptionalTextList> ||
-                  std::is_same_v<Kind, Flag>) {
-        return true;
-    }
-    if constexpr (std::is_same_v<Kind, Id>) return param.default_value <= UINT32_MAX;
-    return false;
-}
-
-// `value` is null for an unfilled optional parameter.
-template <typename Kind>
-Kind convert_argument(PyObject* value, const Param& param) {
-    if (value == nullptr && param.required) internal_failure("required argument left unbound");
-    try {
-        return ArgumentKind<Kind>::convert(value, param);
-    } catch (const PythonErrorSet&) {
-        name_argument_in_type_error(param.name);
-        throw;
-    }
-}
 
 }  // namespace lexmill::python

@@ -12,6 +12,7 @@
 
 #include "python/call_guard.h"
 #include "python/py_ref.h"
+#include "python/python_class.h"
 #include "python/python_error.h"
 #include "python/use_counter.h"
 #include "result.h"
@@ -37,6 +38,15 @@ Instance<T>& instance_layout(PyObject* object) {
 template <typename T>
 T& instance_value(PyObject* object) {
     return *std::launder(reinterpret_cast<T*>(instance_layout<T>(object).storage));
+}
+
+// `object`'s layout, after checking that it is an instance of `cls`.
+template <typename T>
+Instance<T>& checked_instance(PyObject* object, const PythonClass& cls) {
+    if (object == nullptr || Py_TYPE(object) != cls.type_in_call()) {
+        internal_failure("method called on an object of another class");
+    }
+    return instance_layout<T>(object);
 }
 
 // Returns memory to the type's allocator and drops the instance's reference to

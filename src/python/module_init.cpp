@@ -3,14 +3,27 @@
 #include <Python.h>
 
 #include "python/call_guard.h"
-#include "python/class_registry.h"
+#include "python/lexmill_class.h"
 #include "python/py_ref.h"
 #include "python/python_error.h"
+#include "python/result_classes.h"
+
+#ifndef LEXMILL_VERSION
+#error "LEXMILL_VERSION is set by the build from the version in pyproject.toml"
+#endif
 
 namespace lexmill::python {
 
 namespace {
 
+// Single-phase initialisation: the stable ABI of 3.8, which the one build
+// serves from, gives a method no way to reach the module it was called
+// through (PyType_FromModuleAndSpec, PyType_GetModule and defining-class
+// methods joined the stable ABI in 3.10), so the classes cannot live in
+// per-module state. They are process-wide heap types, and a module whose
+// classes are process-wide can honestly be created once per process only;
+// multi-phase initialisation would promise sub-interpreters and re-imports a
+// module of their own.
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "lexmill",                    // m_name
@@ -23,9 +36,9 @@ PyModuleDef module_definition = {
     nullptr,                      // m_free
 };
 
-// Holds the module once it is initialised, for the life of the process. The
-// classes are process-wide too, so a second initialisation (a sub-interpreter,
-// or an import after the module left sys.modules) is refused, not served.
+// Holds the module once it is initialised, for the life of the process: a
+// second initialisation (a sub-interpreter, or an import after the module
+// left sys.modules) is refused, not served.
 PyObject* initialized_module = nullptr;
 
 PyRef module_all_list(PyObject* module) {
@@ -46,17 +59,19 @@ void add_public(PyObject* module, const char* name, PyObject* value) {
     check_status(PyObject_SetAttrString(module, name, value));
 }
 
+void add_class(PyObject* module, const PythonClass& cls) {
+    add_public(module, cls.name(), reinterpret_cast<PyObject*>(cls.type()));
+}
+
 PyObject* initialize_module() {
     if (initialized_module != nullptr) {
-        PyErr_SetString(PyExc_ImportError,
-                        "lexmill may be initialized only once per interpreter process");
+        PyErr_SetString(PyExc_ImportError, "lexmill may be initialized only once per interpreter process");
         throw_python_error();
     }
     PyRef module = checked(PyModule_Create(&module_definition));
-    for (ClassId id : kModuleClasses) {
-        add_public(module.get(), class_name(id), reinterpret_cast<PyObject*>(class_object(id)));
-    }
-    PyRef version = checked(PyUnicode_FromString("0.2.0"));
+    add_class(module.get(), lexmill_class);
+    for (const PythonClass* result : result_classes) add_class(module.get(), *result);
+    PyRef version = checked(PyUnicode_FromString(LEXMILL_VERSION));
     add_public(module.get(), "__version__", version.get());
     initialized_module = PyRef::borrow(module.get()).release();
     return module.release();

@@ -1,29 +1,6 @@
 #include "python/result_conversion.h"
 
-#include "python/record_fields.h"
-
 namespace lexmill::python {
-
-namespace {
-
-template <typename Record, auto Member>
-void set_field(PyObject* dict, const Record& record, const Field<Member>& field) {
-    PyRef value = to_python(record.*Member);
-    check_status(PyDict_SetItemString(dict, field.name, value.get()));
-}
-
-template <typename Record>
-PyRef dict_of_fields(const Record& record) {
-    PyRef dict = checked(PyDict_New());
-    std::apply(
-        [&](const auto&... fields) {
-            (set_field(dict.get(), record, fields), ...);
-        },
-        RecordFields<Record>::fields);
-    return dict;
-}
-
-}  // namespace
 
 PyRef to_python(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
 
@@ -34,8 +11,6 @@ PyRef to_python(std::string_view text) {
 PyRef to_python(const std::string& text) { return to_python(std::string_view(text)); }
 
 PyRef to_python(const VocabEntry& entry) { return tuple_of(to_python(entry.token), to_python(entry.id)); }
-
-PyRef to_python(const MergeView& merge) { return tuple_of(to_python(merge.left), to_python(merge.right)); }
 
 PyRef to_python(const InvalidMerge& merge) {
     return tuple_of(to_python(merge.position), to_python(merge.left), to_python(merge.right));
@@ -50,9 +25,12 @@ PyRef to_python(const GapReport& report) {
                     to_python(report.max_id));
 }
 
-PyRef to_python(const VocabDict& vocab) {
+PyRef vocab_dict(const Editor& editor) {
     PyRef dict = checked(PyDict_New());
-    for (const VocabEntry& entry : vocab.entries) {
+    // The entries come out of the editor in one tight pass first: its
+    // lookups then overlap in memory, which they cannot between the
+    // allocations of building the dict.
+    for (const VocabEntry& entry : editor.get_vocab()) {
         PyRef token = to_python(entry.token);
         PyRef id = to_python(entry.id);
         check_status(PyDict_SetItem(dict.get(), token.get(), id.get()));
@@ -60,27 +38,22 @@ PyRef to_python(const VocabDict& vocab) {
     return dict;
 }
 
-PyRef to_python(const MergePairs& merges) {
-    const Tokenizer& doc = *merges.doc;
+PyRef merge_list(const Editor& editor) {
     // Merge parts repeat: Gemma-3 has a million of them over a quarter of a
     // million distinct strings. Each string is decoded once and shared.
-    std::vector<PyRef> decoded(doc.strings.size());
-    auto text = [&](Sym sym) {
-        PyRef& object = decoded[sym];
-        if (!object) object = to_python(doc.strings.view(sym));
+    std::vector<PyRef> decoded(editor.string_handle_bound());
+    auto text = [&](StringRef string) {
+        PyRef& object = decoded[string.handle()];
+        if (!object) object = to_python(string.text());
         return PyRef::borrow(object.get());
     };
-    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(doc.model.merges.size())));
+    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(editor.merges_count())));
     Py_ssize_t index = 0;
-    doc.model.merges.for_each([&](uint32_t, const Merge& m) {
+    editor.for_each_merge([&](StringRef left, StringRef right) {
         // PyList_SetItem takes over the tuple's reference.
-        PyList_SetItem(list.get(), index++, tuple_of(text(m.left), text(m.right)).release());
+        PyList_SetItem(list.get(), index++, tuple_of(text(left), text(right)).release());
     });
     return list;
 }
-
-PyRef to_python(const KeepSizeReport& report) { return dict_of_fields(report); }
-
-PyRef to_python(const SyncReport& report) { return dict_of_fields(report); }
 
 }  // namespace lexmill::python

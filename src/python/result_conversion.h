@@ -14,7 +14,6 @@
 
 #include "editor/editor.h"
 #include "editor/records.h"
-#include "python/call_values.h"
 #include "python/py_ref.h"
 #include "python/python_error.h"
 
@@ -28,24 +27,14 @@ PyRef to_python(Unsigned value);
 PyRef to_python(std::string_view text);
 PyRef to_python(const std::string& text);
 PyRef to_python(const VocabEntry& entry);          // (token, id)
-PyRef to_python(const MergeView& merge);           // (left, right)
 PyRef to_python(const InvalidMerge& merge);        // (position, left, right)
 PyRef to_python(const ShrinkCandidate& candidate);  // (token, id, char_length)
 PyRef to_python(const GapReport& report);          // (has_gaps, total_gaps, min_id, max_id)
-PyRef to_python(const VocabDict& vocab);           // {token: id}
-PyRef to_python(const MergePairs& merges);         // [(left, right), ...]
-PyRef to_python(const KeepSizeReport& report);     // dict of counters
-PyRef to_python(const SyncReport& report);         // dict of counters
 
-// Values that become objects of the module's classes (defined beside them).
-PyRef to_python(Editor editor);
-PyRef to_python(ValidationResult record);
-PyRef to_python(AdditionResult record);
-PyRef to_python(RemovalResult record);
-PyRef to_python(ShrinkResult record);
-PyRef to_python(MergeTokenizerResult record);
-PyRef to_python(TokenizerStats record);
-PyRef to_python(ReindexResult record);
+// The editor's whole vocabulary as {token: id}, keys in ascending bytewise
+// order, and its merge list as [(left, right), ...].
+PyRef vocab_dict(const Editor& editor);
+PyRef merge_list(const Editor& editor);
 
 // Compound values.
 template <typename T>

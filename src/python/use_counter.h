@@ -20,12 +20,32 @@ struct UseCounter {
 class Use {
 public:
     // Raises RuntimeError and throws PythonErrorSet when the use conflicts.
-    Use(UseCounter& counter, UseKind kind);
+    Use(UseCounter& counter, UseKind kind) : counter_(counter), kind_(kind) {
+        switch (kind) {
+            case UseKind::none: break;
+            case UseKind::shared:
+                if (counter.state == UseCounter::kExclusive) refuse(kind);
+                ++counter.state;
+                break;
+            case UseKind::exclusive:
+                if (counter.state != 0) refuse(kind);
+                counter.state = UseCounter::kExclusive;
+                break;
+        }
+    }
     Use(const Use&) = delete;
     Use& operator=(const Use&) = delete;
-    ~Use();
+    ~Use() {
+        switch (kind_) {
+            case UseKind::none: break;
+            case UseKind::shared: --counter_.state; break;
+            case UseKind::exclusive: counter_.state = 0; break;
+        }
+    }
 
 private:
+    [[noreturn]] static void refuse(UseKind kind);
+
     UseCounter& counter_;
     UseKind kind_;
 };

@@ -5,12 +5,14 @@
 #   tests/fuzz/run.sh [SECONDS] [HARNESS...]
 #
 # SECONDS defaults to 60 per harness; HARNESS is any of parse, editor, merge
-# (default: all three). Installs clang with its fuzzer runtime when missing.
-# Everything is built and kept under FUZZ_BUILD_DIR (default build/fuzz): the
-# growing corpus of each harness in corpus/NAME, crash reproducers in
-# crashes/, the full output of each run in NAME.log. Exits non-zero when a
-# harness finds a fault; re-run a reproducer with build/fuzz/fuzz_NAME FILE
-# (FUZZ_TRACE=1 makes the editor harness print the document and each step).
+# (default: all three). Installs clang with its fuzzer runtime when missing
+# (FUZZ_CXX names another clang instead). The harnesses are built by
+# CMakeLists.txt with LEXMILL_FUZZ on; the build and everything else is kept
+# under FUZZ_BUILD_DIR (default build/fuzz): the growing corpus of each harness
+# in corpus/NAME, crash reproducers in crashes/, the full output of each run in
+# NAME.log. Exits non-zero when a harness finds a fault; re-run a reproducer
+# with build/fuzz/fuzz_NAME FILE (FUZZ_TRACE=1 makes the editor harness print
+# the document and each step).
 # FUZZ_SEED fixes libFuzzer's random seed, so that a run can be repeated.
 # Reproducers of faults already found live in tests/fuzz/regressions/NAME and
 # are run on every start. FUZZ_SOURCE_DIR points the build at another copy of
@@ -29,9 +31,10 @@ data=$repo/../shared/data
 
 # --- Toolchain -------------------------------------------------------------
 # Debian's clang 14 trips over GCC 12's standard library (its <=> on
-# strings); 16 does not.
+# strings); 16 does not. CMake 3.26 or later (Debian 12 has 3.25) and Ninja
+# come from PyPI.
 cxx=${FUZZ_CXX:-clang++-16}
-packages=(clang-16 libclang-rt-16-dev libsimdjson-dev libutf8proc-dev)
+packages=(clang-16 libclang-rt-16-dev libsimdjson-dev libutf8proc-dev pkg-config)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -42,23 +45,16 @@ if [ ${#missing[@]} -gt 0 ] && [ -z "${FUZZ_CXX:-}" ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+python=${PYTHON:-python3}
+"$python" -m pip install --quiet "cmake>=3.26" ninja
+PATH=$("$python" -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$PATH
 
-flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all)
-
-# --- Core objects, rebuilt when any source or harness changed ---------------
-mkdir -p "$build/obj" "$build/crashes"
-stamp=$build/obj/.stamp
-if [ ! -f "$stamp" ] || [ -n "$(find "$src" "$fuzz_dir" -newer "$stamp" -type f | head -1)" ]; then
-  rm -f "$build"/obj/*.o
-  for f in $(find "$src/document" "$src/editor" -name '*.cpp' | sort); do
-    rel=${f#"$src"/}
-    "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -I "$src" -c "$f" -o "$build/obj/${rel//\//_}.o"
-  done
-  for name in parse editor merge; do
-    "$cxx" "${flags[@]}" -fsanitize=fuzzer -I "$src" "$fuzz_dir/fuzz_$name.cpp" "$build"/obj/*.o \
-      -lsimdjson -lutf8proc -o "$build/fuzz_$name"
-  done
-  touch "$stamp"
+# --- Harnesses, built by the project's CMake build (only what changed) -------
+mkdir -p "$build/crashes"
+if ! { cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DLEXMILL_FUZZ=ON -DLEXMILL_PYTHON=OFF \
+         -DLEXMILL_CORE_DIR="$src" && cmake --build "$build" -j2; } >"$build/build.log" 2>&1; then
+  cat "$build/build.log" >&2
+  exit 1
 fi
 
 # --- Seeds ------------------------------------------------------------------

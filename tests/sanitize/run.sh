@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the extension module with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs the whole pytest suite against it.
+# (CMakeLists.txt with LEXMILL_SANITIZE on) and runs the whole pytest suite
+# against it.
 #
 #   tests/sanitize/run.sh [--leaks] [PYTEST ARGS...]
 #
@@ -23,11 +24,9 @@ fi
 python=${PYTHON:-python3}
 cd "$repo"
 
-"$python" -m pip install --quiet pytest hypothesis cmake ninja
-flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -g"
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DPython_EXECUTABLE="$(command -v "$python")" \
-  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+"$python" -m pip install --quiet pytest hypothesis "cmake>=3.26" ninja
+PATH=$("$python" -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$PATH
+cmake -S "$repo" -B "$build" -G Ninja -DLEXMILL_SANITIZE=ON -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
 cmake --build "$build" -j1
 
 asan_options=detect_leaks=0:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1

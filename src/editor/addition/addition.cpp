@@ -3,6 +3,7 @@
 // memory halfway through a long chain, say) leaves the editor as it was.
 
 #include "editor/editor.h"
+#include "editor/token_text.h"
 
 namespace lexmill {
 
@@ -29,7 +30,7 @@ std::vector<AdditionResult> Editor::add_tokens(const std::vector<std::string>& t
 }
 
 bool Editor::add_token_atomic(std::string_view token) {
-    if (doc_.model.vocab.contains(doc_.strings.find(token))) return false;
+    if (has_token(token)) return false;
     add_atomically([&] { ensure_token(doc_.strings.intern(token)); });
     settle_changes();
     return true;
@@ -38,7 +39,7 @@ bool Editor::add_token_atomic(std::string_view token) {
 AdditionResult Editor::add_checked(std::string_view token, AdditionMethod method, Journal* kept) {
     AdditionResult result;
     result.token = token;
-    if (doc_.model.vocab.contains(doc_.strings.find(token))) {
+    if (has_token(token)) {
         result.method = "already_exists";
         return result;
     }
@@ -121,9 +122,7 @@ void Editor::ensure_token(Sym sym) {
 }
 
 bool Editor::has_merge(Sym left, Sym right) const {
-    std::string concatenation(doc_.strings.view(left));
-    concatenation += doc_.strings.view(right);
-    Sym result = doc_.strings.find(concatenation);
+    Sym result = PairText().find(doc_.strings, left, right);
     if (result == kNoSym) return false;
     // Left followed by right is the result, so equal left parts mean equal right parts.
     bool found = false;

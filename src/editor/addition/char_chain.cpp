@@ -8,23 +8,11 @@
 
 #include "editor/editor.h"
 #include "editor/memory_limit.h"
+#include "editor/token_text.h"
 
 namespace lexmill {
 
 namespace {
-
-// Byte offset where the character starting at or before `end - 1` begins.
-size_t previous_char_start(std::string_view text, size_t end) {
-    size_t i = end - 1;
-    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
-    return i;
-}
-
-size_t next_char_end(std::string_view text, size_t start) {
-    size_t i = start + 1;
-    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-    return i;
-}
 
 // Chains below this size are built without asking the system.
 constexpr uint64_t kSmallChain = uint64_t{64} << 20;
@@ -54,7 +42,7 @@ void Editor::add_with_chain(std::string_view token, AdditionResult& result) {
 
     if (prefix != kNoSym) {
         std::string_view suffix_text = token.substr(split);
-        if (!vocab.contains(doc_.strings.find(suffix_text))) build_char_chain(suffix_text, result.added_merges);
+        if (!has_token(suffix_text)) build_char_chain(suffix_text, result.added_merges);
         Sym suffix = doc_.strings.intern(suffix_text);
         if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, result.added_merges);
         ensure_token(doc_.strings.intern(token));

@@ -11,6 +11,7 @@
 
 #include "editor/editor.h"
 #include "editor/memory_limit.h"
+#include "editor/token_text.h"
 
 namespace lexmill {
 
@@ -108,13 +109,11 @@ private:
 void Editor::add_reachable(std::string_view token, AdditionResult& result) {
     MergeIndex& idx = index();
     const MergeList& merges = doc_.model.merges;
-    std::string scratch;
+    PairText pair;
     // A pair's rank is that of its last merge in the list: a reader builds
     // its table of pairs from the list in order, so a later duplicate wins.
     auto rank_of = [&](Sym left, Sym right) -> std::optional<Ranked> {
-        scratch.assign(doc_.strings.view(left));
-        scratch += doc_.strings.view(right);
-        Sym joined = doc_.strings.find(scratch);
+        Sym joined = pair.find(doc_.strings, left, right);
         if (joined == kNoSym) return std::nullopt;
         uint32_t last = MergeIndex::kNone;
         idx.for_each_producer(joined, merges, [&](uint32_t e) {
@@ -127,12 +126,11 @@ void Editor::add_reachable(std::string_view token, AdditionResult& result) {
     // Characters the vocabulary lacks are added first: BPE cannot start
     // from a character it does not know.
     std::vector<Sym> characters;
-    for (size_t i = 0; i < token.size();) {
-        size_t end = i + 1;
-        while (end < token.size() && (static_cast<unsigned char>(token[end]) & 0xC0) == 0x80) ++end;
-        characters.push_back(doc_.strings.intern(token.substr(i, end - i)));
+    for (size_t start = 0; start < token.size();) {
+        size_t end = next_char_end(token, start);
+        characters.push_back(doc_.strings.intern(token.substr(start, end - start)));
         ensure_token(characters.back());
-        i = end;
+        start = end;
     }
 
     BpeWord word(characters, rank_of);
@@ -144,14 +142,13 @@ void Editor::add_reachable(std::string_view token, AdditionResult& result) {
         auto [left, right] = word.front_pair();
         ensure_token(left);
         ensure_token(right);
-        scratch.assign(doc_.strings.view(left));
-        scratch += doc_.strings.view(right);
-        stored += scratch.size();
+        std::string_view joined = pair.join(doc_.strings, left, right);
+        stored += joined.size();
         if (stored > next_check) {
             if (allocatable_bytes() < stored) throw std::bad_alloc();
             next_check *= 2;
         }
-        ensure_token(doc_.strings.intern(scratch));
+        ensure_token(doc_.strings.intern(joined));
         append_merge(left, right, result.added_merges);
         word.offer_pair(left, right, rank_of);
         word.run(rank_of);

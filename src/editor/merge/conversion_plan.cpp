@@ -1,9 +1,9 @@
 #include "editor/merge/conversion_plan.h"
 
-#include <algorithm>
-
 #include "editor/editor.h"
+#include "editor/id_order.h"
 #include "editor/merge/representation.h"
+#include "editor/token_text.h"
 
 namespace lexmill {
 
@@ -33,8 +33,8 @@ std::optional<unsigned char> byte_token(std::string_view token) {
 }
 
 // Contents of the source's special added tokens that are source vocabulary keys.
-IdSet special_tokens(const Tokenizer& source) {
-    IdSet special;
+TokenSet special_tokens(const Tokenizer& source) {
+    TokenSet special;
     for (const JsonValue& entry : source.added_tokens) {
         const JsonValue* flag = entry.find("special");
         const JsonValue* content = entry.find("content");
@@ -44,6 +44,48 @@ IdSet special_tokens(const Tokenizer& source) {
         if (source.model.vocab.contains(sym)) special.insert(sym);
     }
     return special;
+}
+
+// One source token in the target's spelling.
+std::string converted_text(std::string_view token, const Representation& target, std::string_view source_marker) {
+    if (std::optional<unsigned char> byte = byte_token(token)) {
+        return target.byte_level ? std::string(byte_level_char(*byte)) : std::string(token);
+    }
+    return spell_text(target, replace_all(token, source_marker, " "));
+}
+
+// The tokens that some source merge produces.
+TokenSet merge_products(const Tokenizer& source) {
+    TokenSet products;
+    PairText pair;
+    source.model.merges.for_each([&](uint32_t, const Merge& m) {
+        Sym product = pair.find(source.strings, m.left, m.right);
+        if (product != kNoSym) products.insert(product);
+    });
+    return products;
+}
+
+// Bridges: the tokens the source treats as atomic (no source merge produces
+// them) get a left-to-right chain from single characters.
+void add_bridges(ConversionPlan& plan, const std::vector<Sym>& order, const Tokenizer& source, Tokenizer& target) {
+    const TokenSet products = merge_products(source);
+    PairSet bridge_pairs;
+    for (Sym token : order) {
+        if (plan.conversion_map[token] == kNoSym || products.contains(token)) continue;
+        std::string_view text = target.strings.view(plan.conversion_map[token]);
+        if (text.empty()) continue;
+        size_t end = next_char_end(text, 0);
+        Sym prefix = target.strings.intern(text.substr(0, end));
+        while (end < text.size()) {
+            size_t start = end;
+            end = next_char_end(text, start);
+            Sym character = target.strings.intern(text.substr(start, end - start));
+            Sym longer = target.strings.intern(text.substr(0, end));
+            if (plan.bridge_token_set.insert(longer)) plan.bridge_tokens.push_back(longer);
+            if (bridge_pairs.insert(pair_key(prefix, character))) plan.bridge_merges.push_back(Merge{prefix, character});
+            prefix = longer;
+        }
+    }
 }
 
 }  // namespace
@@ -61,62 +103,19 @@ Result<ConversionPlan> build_conversion_plan(const Editor& source_editor, Tokeni
     plan.representation = byte_level ? "ByteLevel (\u0120)" : "space marker (" + *target_representation->marker + ")";
     plan.conversion_map.assign(source.strings.size(), kNoSym);
 
-    // Source order: ID ascending, then bytes.
-    const Vocab& vocab = source.model.vocab;
-    std::vector<Sym> order = vocab.members();
-    std::sort(order.begin(), order.end(), [&](Sym a, Sym b) {
-        if (vocab.id(a) != vocab.id(b)) return vocab.id(a) < vocab.id(b);
-        return source.strings.view(a) < source.strings.view(b);
-    });
-
-    const IdSet special = special_tokens(source);
-    IdSet seen;
+    // Source order: the source's vocabulary by ID.
+    const std::vector<Sym> order = tokens_by_id(source);
+    const TokenSet special = special_tokens(source);
+    TokenSet seen;
     for (Sym token : order) {
         if (special.contains(token)) continue;
-        std::string_view text = source.strings.view(token);
-        std::string converted;
-        if (std::optional<unsigned char> byte = byte_token(text)) {
-            converted = byte_level ? std::string(byte_level_char(*byte)) : std::string(text);
-        } else {
-            converted = spell_text(*target_representation, replace_all(text, source_marker, " "));
-        }
+        std::string converted = converted_text(source.strings.view(token), *target_representation, source_marker);
         Sym sym = target.strings.intern(converted);
         if (seen.insert(sym)) plan.converted_tokens.push_back(sym);
         plan.conversion_map[token] = sym;
         ++plan.conversion_count;
     }
-    if (!byte_level) return plan;
-
-    // Bridges: the tokens the source treats as atomic (no source merge
-    // produces them) get a left-to-right chain from single characters.
-    IdSet products;
-    std::string concatenation;
-    source.model.merges.for_each([&](uint32_t, const Merge& m) {
-        concatenation.assign(source.strings.view(m.left));
-        concatenation += source.strings.view(m.right);
-        Sym product = source.strings.find(concatenation);
-        if (product != kNoSym) products.insert(product);
-    });
-    PairSet bridge_pairs;
-    for (Sym token : order) {
-        if (plan.conversion_map[token] == kNoSym || products.contains(token)) continue;
-        std::string_view text = target.strings.view(plan.conversion_map[token]);
-        size_t end = 0;
-        auto next_char = [&]() {
-            size_t start = end++;
-            while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
-            return text.substr(start, end - start);
-        };
-        if (text.empty()) continue;
-        Sym prefix = target.strings.intern(next_char());
-        while (end < text.size()) {
-            Sym character = target.strings.intern(next_char());
-            Sym longer = target.strings.intern(text.substr(0, end));
-            if (plan.bridge_token_set.insert(longer)) plan.bridge_tokens.push_back(longer);
-            if (bridge_pairs.insert(pair_key(prefix, character))) plan.bridge_merges.push_back(Merge{prefix, character});
-            prefix = longer;
-        }
-    }
+    if (byte_level) add_bridges(plan, order, source, target);
     return plan;
 }
 

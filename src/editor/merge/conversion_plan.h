@@ -27,7 +27,7 @@ struct ConversionPlan {
     size_t conversion_count = 0;
     // Every prefix of two or more characters of each bridged token.
     std::vector<Sym> bridge_tokens;
-    IdSet bridge_token_set;
+    TokenSet bridge_token_set;
 
     Sym converted(Sym source_token) const {
         return source_token < conversion_map.size() ? conversion_map[source_token] : kNoSym;

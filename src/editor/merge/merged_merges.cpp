@@ -1,6 +1,6 @@
 #include "editor/merge/merged_merges.h"
 
-#include <string>
+#include "editor/token_text.h"
 
 namespace lexmill {
 
@@ -8,15 +8,13 @@ namespace {
 
 class Admission {
 public:
-    Admission(const Tokenizer& target, const DenseIdSet& kept, MergeList& out) : target_(target), kept_(kept), out_(out) {}
+    Admission(const Tokenizer& target, const DenseTokenSet& kept, MergeList& out) : target_(target), kept_(kept), out_(out) {}
 
     // 1 when (left, right) joins the list: new, and both parts and the result kept.
     uint64_t offer(Sym left, Sym right) {
         if (seen_.contains(pair_key(left, right))) return 0;
         if (kept_.empty() || !kept_.contains(left) || !kept_.contains(right)) return 0;
-        concatenation_.assign(target_.strings.view(left));
-        concatenation_ += target_.strings.view(right);
-        Sym result = target_.strings.find(concatenation_);
+        Sym result = pair_.find(target_.strings, left, right);
         if (result == kNoSym || !kept_.contains(result)) return 0;
         seen_.insert(pair_key(left, right));
         out_.append(Merge{left, right});
@@ -25,10 +23,10 @@ public:
 
 private:
     const Tokenizer& target_;
-    const DenseIdSet& kept_;
+    const DenseTokenSet& kept_;
     MergeList& out_;
     PairSet seen_;
-    std::string concatenation_;
+    PairText pair_;
 };
 
 // The converted merge composes when converted left + converted right is, byte
@@ -41,19 +39,17 @@ bool composes(const Tokenizer& target, Sym left, Sym right, Sym result) {
 }  // namespace
 
 MergedMerges build_merged_merges(const ConversionPlan& plan, const Tokenizer& source, const Tokenizer& target,
-                                 const DenseIdSet& kept) {
+                                 const DenseTokenSet& kept) {
     MergedMerges merged;
     Admission admission(target, kept, merged.merges);
 
     for (const Merge& m : plan.bridge_merges) merged.bridge_merges_added += admission.offer(m.left, m.right);
 
     if (plan.conversion_count > 0) {
-        std::string concatenation;
+        PairText pair;
         source.model.merges.for_each([&](uint32_t, const Merge& m) {
-            concatenation.assign(source.strings.view(m.left));
-            concatenation += source.strings.view(m.right);
             Sym left = plan.converted(m.left), right = plan.converted(m.right);
-            Sym result = plan.converted(source.strings.find(concatenation));
+            Sym result = plan.converted(pair.find(source.strings, m.left, m.right));
             if (left == kNoSym || right == kNoSym || result == kNoSym) return;
             if (!composes(target, left, right, result)) return;
             merged.source_merges_added += admission.offer(left, right);

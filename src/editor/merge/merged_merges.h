@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "document/tokenizer.h"
-#include "editor/dense_id_set.h"
+#include "editor/dense_set.h"
 #include "editor/flat_set.h"
 #include "editor/merge/conversion_plan.h"
 
@@ -21,6 +21,6 @@ struct MergedMerges {
 
 // `target` still holds its old merge list; `kept` is the merged vocabulary.
 MergedMerges build_merged_merges(const ConversionPlan& plan, const Tokenizer& source, const Tokenizer& target,
-                                 const DenseIdSet& kept);
+                                 const DenseTokenSet& kept);
 
 }  // namespace lexmill

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdlib>
 
+#include "editor/token_text.h"
+
 namespace lexmill {
 
 namespace {
@@ -151,12 +153,11 @@ std::string replace_all(std::string_view text, std::string_view from, std::strin
         // An empty pattern matches before every character and at the end.
         out.reserve(text.size() + (text.size() + 1) * to.size());
         out += to;
-        for (size_t i = 0; i < text.size();) {
-            size_t end = i + 1;
-            while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
-            out += text.substr(i, end - i);
+        for (size_t start = 0; start < text.size();) {
+            size_t end = next_char_end(text, start);
+            out += text.substr(start, end - start);
             out += to;
-            i = end;
+            start = end;
         }
         return out;
     }

@@ -4,6 +4,11 @@
 # PanicException (a broken internal invariant, derived from BaseException) is
 # not declared: it is no module attribute, so no name could reach it here.
 # Code that must survive it catches BaseException.
+#
+# The docstrings repeat the module's own, which its tables in src/python hold;
+# tests/test_typing.py checks that they agree.
+
+"""Python module for Lexmill"""
 
 from typing import Literal, Sequence, SupportsIndex, final
 

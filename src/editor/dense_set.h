@@ -1,8 +1,8 @@
 #pragma once
-// A set of 32-bit IDs that are mostly dense from 0, as vocabulary IDs and
+// A set of 32-bit numbers that are mostly dense from 0, as vocabulary IDs and
 // token handles are: a bitmap below a bound, a hash set above it. Membership
-// of a dense ID costs one bit test in a small array instead of a probe into a
-// large table.
+// of a dense number costs one bit test in a small array instead of a probe
+// into a large table.
 
 #include <algorithm>
 #include <cstdint>
@@ -12,22 +12,23 @@
 
 namespace lexmill {
 
-class DenseIdSet {
+template <typename Holds>
+class DenseSet {
 public:
-    bool contains(uint32_t id) const {
-        if (id >= kDenseLimit) return sparse_.contains(id);
-        size_t word = id >> 6;
-        return word < bits_.size() && (bits_[word] >> (id & 63) & 1);
+    bool contains(uint32_t value) const {
+        if (value >= kDenseLimit) return sparse_.contains(value);
+        size_t word = value >> 6;
+        return word < bits_.size() && (bits_[word] >> (value & 63) & 1);
     }
 
-    // False when the ID was already there.
-    bool insert(uint32_t id) {
-        if (id >= kDenseLimit) {
-            if (!sparse_.insert(id)) return false;
+    // False when the value was already there.
+    bool insert(uint32_t value) {
+        if (value >= kDenseLimit) {
+            if (!sparse_.insert(value)) return false;
             ++size_;
             return true;
         }
-        size_t word = id >> 6;
+        size_t word = value >> 6;
         if (word >= bits_.size()) {
             // Within reserved room no allocation happens, so inserts below a
             // reserved bound cannot fail.
@@ -35,16 +36,18 @@ public:
             if (word < bits_.capacity()) grown = std::min(grown, bits_.capacity());
             bits_.resize(grown, 0);
         }
-        uint64_t bit = uint64_t{1} << (id & 63);
+        uint64_t bit = uint64_t{1} << (value & 63);
         if (bits_[word] & bit) return false;
         bits_[word] |= bit;
         ++size_;
         return true;
     }
 
-    // Inserts every ID below `end`.
+    // Inserts every value below `end`.
     void insert_below(uint64_t end) {
-        for (uint64_t id = std::min<uint64_t>(end, kDenseLimit); id < end; ++id) insert(static_cast<uint32_t>(id));
+        for (uint64_t value = std::min<uint64_t>(end, kDenseLimit); value < end; ++value) {
+            insert(static_cast<uint32_t>(value));
+        }
         end = std::min<uint64_t>(end, kDenseLimit);
         if (end == 0) return;
         size_t words = static_cast<size_t>((end + 63) / 64);
@@ -58,15 +61,15 @@ public:
         size_ += after - before;
     }
 
-    // False when the ID was not there.
-    bool erase(uint32_t id) {
-        if (id >= kDenseLimit) {
-            if (!sparse_.erase(id)) return false;
+    // False when the value was not there.
+    bool erase(uint32_t value) {
+        if (value >= kDenseLimit) {
+            if (!sparse_.erase(value)) return false;
             --size_;
             return true;
         }
-        size_t word = id >> 6;
-        uint64_t bit = uint64_t{1} << (id & 63);
+        size_t word = value >> 6;
+        uint64_t bit = uint64_t{1} << (value & 63);
         if (word >= bits_.size() || !(bits_[word] & bit)) return false;
         bits_[word] &= ~bit;
         --size_;
@@ -82,10 +85,10 @@ public:
         size_ = 0;
     }
 
-    // Room for IDs below `bound` without regrowing.
+    // Room for values below `bound` without regrowing.
     void reserve(size_t bound) { bits_.reserve(std::min<size_t>(bound, kDenseLimit) / 64 + 1); }
 
-    // Visits every ID: the dense ones in ascending order, then the others.
+    // Visits every value: the dense ones in ascending order, then the others.
     template <typename Fn>
     void for_each(Fn&& fn) const {
         for (size_t word = 0; word < bits_.size(); ++word) {
@@ -96,10 +99,10 @@ public:
         sparse_.for_each(fn);
     }
 
-    // The largest ID, or 0 when empty.
+    // The largest value, or 0 when empty.
     uint32_t max() const {
         uint32_t result = 0;
-        sparse_.for_each([&](uint32_t id) { result = std::max(result, id); });
+        sparse_.for_each([&](uint32_t value) { result = std::max(result, value); });
         if (result) return result;
         for (size_t word = bits_.size(); word-- > 0;) {
             if (bits_[word]) return static_cast<uint32_t>(word * 64 + 63 - static_cast<size_t>(__builtin_clzll(bits_[word])));
@@ -112,8 +115,11 @@ private:
     static constexpr uint32_t kDenseLimit = 1u << 25;
 
     std::vector<uint64_t> bits_;
-    IdSet sparse_;
+    FlatSet<uint32_t, Holds> sparse_;
     size_t size_ = 0;
 };
+
+using DenseIdSet = DenseSet<VocabIds>;
+using DenseTokenSet = DenseSet<TokenHandles>;
 
 }  // namespace lexmill

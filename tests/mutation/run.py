@@ -1,0 +1,137 @@
+"""How many faults do the fast tests catch? A mutation run of the C++ core.
+
+    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list]
+
+universalmutator (pip install universalmutator) writes one-line faults of every
+file under src/document and src/editor; a fixed, seeded sample of them is put in
+place one at a time, the module and the C++ test programs are rebuilt, and the
+fast tests run against them: the replay programs of the fuzz harnesses, the
+allocation-failure harness, then the pytest files that need neither the real
+data nor a wheel. A fault that does not build is passed over (the next one in
+the sample takes its place); a fault whose tests fail, crash or time out is
+caught. Prints the share caught and every survivor. Slow (an hour or more):
+not part of CI. The sources are restored after every mutant, also on Ctrl-C.
+"""
+
+import argparse
+import difflib
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+SOURCES = sorted(p for d in ("src/document", "src/editor") for p in (REPO / d).rglob("*") if p.suffix in (".cpp", ".h"))
+# The quickest first: the run stops at the first failing test.
+PYTEST_FILES = ["test_parse.py", "test_queries.py", "test_call_layer.py", "test_module.py", "test_editing.py",
+                "test_merge.py", "test_files.py", "test_write.py", "test_hostile.py"]
+PROGRAMS = [["replay_editor", "--random", "3000", "1"], ["replay_merge", "--random", "2000", "1"],
+            ["replay_parse", "--random", "2000", "1"], ["allocation_failures"]]
+
+
+def changed_line(original, mutant):
+    """(line number, old text, new text) of a mutant that replaces one line, or None."""
+    opcodes = [op for op in difflib.SequenceMatcher(None, original, mutant, autojunk=False).get_opcodes()
+               if op[0] != "equal"]
+    if len(opcodes) != 1 or opcodes[0][0] != "replace":
+        return None
+    _, i1, i2, j1, j2 = opcodes[0]
+    if i2 - i1 != 1 or j2 - j1 != 1:
+        return None
+    return i1 + 1, original[i1].strip(), mutant[j1].strip()
+
+
+def worth_trying(old, new):
+    # Comments, includes and blank lines only change what no test can see.
+    return old and not old.startswith(("//", "/*", "*", "#")) and old.replace(" ", "") != new.replace(" ", "")
+
+
+def candidates(seed):
+    pool = []
+    with tempfile.TemporaryDirectory() as tmp:
+        for source in SOURCES:
+            out = Path(tmp) / source.relative_to(REPO).as_posix().replace("/", "_")
+            out.mkdir()
+            subprocess.run(["mutate", str(source), "cpp", "--noCheck", "--mutantDir", str(out)],
+                           capture_output=True, cwd=tmp, check=True)
+            original = source.read_text().splitlines()
+            for mutant in sorted(out.iterdir(), key=lambda p: int(p.name.split(".")[-2])):
+                text = mutant.read_text()
+                change = changed_line(original, text.splitlines())
+                if change and worth_trying(change[1], change[2]):
+                    pool.append((source, text, change))
+    random.Random(seed).shuffle(pool)
+    return pool
+
+
+def run(command, timeout, **kwargs):
+    try:
+        return subprocess.run(command, capture_output=True, timeout=timeout, **kwargs).returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def build(directory):
+    return run(["cmake", "--build", str(directory)], 900)
+
+
+def tests_pass(directory):
+    for program in PROGRAMS:
+        if not run([str(directory / program[0]), *program[1:]], 300):
+            return False
+    env = dict(os.environ, PYTHONPATH=f"{directory}{os.pathsep}{REPO / 'src' / 'cli'}")
+    command = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *PYTEST_FILES]
+    return run(command, 900, cwd=REPO / "tests", env=env)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--count", type=int, default=160, help="mutants that build, to run the tests on")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--build", type=Path, default=REPO / "build" / "mutation")
+    parser.add_argument("--list", action="store_true", help="only print the sample")
+    parser.add_argument("--only", metavar="TEXT", help="only the mutants of source files whose path contains TEXT")
+    args = parser.parse_args()
+    if shutil.which("mutate") is None:
+        sys.exit("needs universalmutator: pip install universalmutator")
+    pool = candidates(args.seed)
+    if args.only:
+        pool = [mutant for mutant in pool if args.only in str(mutant[0].relative_to(REPO))]
+    if args.list:
+        for source, _, (line, old, new) in pool[: args.count]:
+            print(f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}")
+        return
+    subprocess.run(["cmake", "-S", str(REPO), "-B", str(args.build), "-G", "Ninja", "-DLEXMILL_TEST_PROGRAMS=ON",
+                    f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
+    if not (build(args.build) and tests_pass(args.build)):
+        sys.exit("the unmutated sources do not build or do not pass the fast tests")
+    caught, survivors, tried = 0, [], 0
+    for source, text, (line, old, new) in pool:
+        if tried == args.count:
+            break
+        original = source.read_text()
+        try:
+            source.write_text(text)
+            if not build(args.build):
+                continue
+            tried += 1
+            killed = not tests_pass(args.build)
+        finally:
+            source.write_text(original)
+        caught += killed
+        where = f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}"
+        if not killed:
+            survivors.append(where)
+        print(f"[{tried}/{args.count}] {'caught  ' if killed else 'SURVIVED'} {where}", flush=True)
+    build(args.build)
+    print(f"\ncaught {caught} of {tried} mutants ({100 * caught / max(tried, 1):.1f}%), seed {args.seed}")
+    print("survivors:" if survivors else "no survivors")
+    for where in survivors:
+        print("  " + where)
+
+
+if __name__ == "__main__":
+    main()
