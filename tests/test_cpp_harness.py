@@ -9,7 +9,7 @@ The writer harness checks the writers without the parser; it is also handed
 a table of doubles whose expected text comes from Python's repr, an
 implementation of shortest round-trip digits independent of std::to_chars.
 The differential harness reads texts with both readers of the parser and
-checks that whenever the fast input accepts a text, the exact scanner
+checks that whenever the simdjson path accepts a text, the exact scanner
 produces the same document.
 """
 

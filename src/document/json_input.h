@@ -1,8 +1,8 @@
 #pragma once
 // The pull interface through which a tokenizer document is read. Two inputs
 // implement it: the exact scanner, which reports every fault with its
-// description and position, and the fast input, which gives up on anything
-// unusual so that the exact scanner can take over.
+// description and position, and the fast input over simdjson, which gives up
+// on anything unusual so that the exact scanner can take over.
 
 namespace lexmill {
 

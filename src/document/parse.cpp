@@ -1,24 +1,26 @@
 #include "document/parse.h"
 
-#include <algorithm>
-#include <cstring>
-#include <string>
+#include <simdjson.h>
 
-#include "document/fast_input.h"
+#include <memory>
+#include <new>
+#include <optional>
+
 #include "document/json_scanner.h"
 #include "document/read_tokenizer.h"
+#include "document/simd_input.h"
 
 namespace lexmill {
 
 namespace {
 
-// Well-formed documents go through the fast input; it declines anything unusual.
+// Well-formed documents go through simdjson; it declines anything unusual.
 bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
-    std::string copy;
-    if (readable - text.size() < FastInput::kPadding) {
-        copy.assign(text.size() + FastInput::kPadding, '\0');
-        std::memcpy(copy.data(), text.data(), text.size());
-        text = std::string_view(copy.data(), text.size());
+    std::optional<simdjson::padded_string> copy;
+    simdjson::padded_string_view padded(text.data(), text.size(), readable);
+    if (readable - text.size() < simdjson::SIMDJSON_PADDING) {
+        copy.emplace(text);
+        padded = *copy;
     }
     // Sized so that the tables rarely regrow: tokenizer files hold at most
     // about one token per 64 bytes and one merge per 32 (the real ones we
@@ -30,7 +32,16 @@ bool read_fast(std::string_view text, size_t readable, Tokenizer& doc) {
     doc.strings.reserve(tokens);
     doc.model.vocab.reserve(tokens);
     doc.model.merges.reserve(text.size() / 32);
-    FastInput input(text);
+    // simdjson 3.0.1 does not check that its string buffer was allocated and
+    // would write through a null pointer: make sure that much can be had.
+    {
+        std::unique_ptr<uint8_t[]> probe(new (std::nothrow) uint8_t[(5 * text.size() / 3 + 64) / 64 * 64 + 64]);
+        if (!probe) throw std::bad_alloc();
+    }
+    simdjson::ondemand::parser parser;
+    simdjson::ondemand::document json;
+    if (parser.iterate(padded).get(json)) return false;
+    SimdInput input(json);
     return read_tokenizer(input, doc);
 }
 
@@ -46,7 +57,7 @@ Result<Tokenizer> parse_tokenizer_json(std::string_view text, size_t readable) {
         if (read_fast(text, readable, doc)) return doc;
     }
     // Slow but exact: finds the first fault and where it is, and reads
-    // whatever the fast input declined without a fault.
+    // whatever simdjson declined without a fault (integers beyond 64 bits, say).
     Tokenizer doc;
     JsonScanner scanner(text);
     if (!read_tokenizer(scanner, doc)) return Error{ErrorKind::json, scanner.error()};

@@ -1,7 +1,9 @@
 #pragma once
-// Reading one text with both readers of the document parser — the fast
-// input and the exact scanner — and comparing documents. Shared by the
+// Reading one text with both readers of the document parser — the simdjson
+// path and the exact scanner — and comparing documents. Shared by the
 // differential harness and the parser's fuzz harness.
+
+#include <simdjson.h>
 
 #include <bit>
 #include <map>
@@ -10,14 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "document/fast_input.h"
 #include "document/json_scanner.h"
 #include "document/read_tokenizer.h"
+#include "document/simd_input.h"
 
 namespace lexmill::testing {
 
 struct TwoReadings {
-    bool fast = false;   // the fast input accepted the text
+    bool fast = false;   // the simdjson path accepted the text
     bool exact = false;  // the exact scanner accepted it
     Tokenizer fast_doc;
     Tokenizer exact_doc;
@@ -27,11 +29,13 @@ struct TwoReadings {
 inline TwoReadings read_with_both(std::string_view text) {
     TwoReadings out;
     {
-        // The fast input reads a few bytes past the end of the text.
-        std::string padded(text);
-        padded.append(FastInput::kPadding, '\0');
-        FastInput input(std::string_view(padded.data(), text.size()));
-        out.fast = read_tokenizer(input, out.fast_doc);
+        simdjson::padded_string padded(text);
+        simdjson::ondemand::parser parser;
+        simdjson::ondemand::document json;
+        if (!parser.iterate(padded).get(json)) {
+            SimdInput input(json);
+            out.fast = read_tokenizer(input, out.fast_doc);
+        }
     }
     JsonScanner scanner(text);
     out.exact = read_tokenizer(scanner, out.exact_doc);
