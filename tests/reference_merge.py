@@ -77,9 +77,8 @@ def content(entry):
 
 
 def model_merge(target, source, max_vocab_size, sizes_only=False):
-    """(vocab, merges, added_tokens, result fields) of merging `source` into `target` (dicts), or MergeFailure with
-    the message after "Failed to merge tokenizer: ". With `sizes_only`, the sizes of the required set and of the
-    added-only contents, which decide what limits are tight."""
+    """(vocab, merges, added_tokens, result fields) of merging `source` into `target`, or MergeFailure; with
+    `sizes_only`, the sizes of the required set and of the added-only contents, which decide what limits are tight."""
     if not 1 <= max_vocab_size <= U32_MAX:
         raise MergeFailure(f"max_vocab_size must be between 1 and {U32_MAX}")
     if not all(isinstance(e, dict) for e in target["added_tokens"] + source["added_tokens"]):
@@ -168,20 +167,12 @@ def assert_same_editor(a, b):
     assert (a.vocab_size, a.merges_count, a.to_json()) == (b.vocab_size, b.merges_count, b.to_json())
 
 
-def check_merged(lexmill, editor, result, target, directory):
-    """What holds after any successful merge into `target` (a dict), the model aside."""
-    n, vocab, target = result.final_model_vocab_size, editor.get_vocab(), json.loads(dump(target))
+def check_merged(lexmill, editor, result, directory):
+    """What holds after any successful merge, the model aside."""
+    n, vocab = result.final_model_vocab_size, editor.get_vocab()
     assert editor.vocab_size == n == len(vocab) and sorted(vocab.values()) == list(range(n))
     assert editor.check_vocab_gaps() == (False, 0, 0, max(n - 1, 0))
     assert editor.validate_merges().invalid_merges == []
-    doc = json.loads(editor.to_json())
-    for key in target:  # nothing but the vocabulary, the merges and the added-token IDs changes
-        if key not in ("model", "added_tokens"):
-            assert doc[key] == target[key], key
-    assert {k: v for k, v in doc["model"].items() if k not in ("vocab", "merges")} == {
-        k: v for k, v in target["model"].items() if k not in ("vocab", "merges")}
-    assert [{**e, "id": 0} if content(e) is not None else e for e in doc["added_tokens"]] == [
-        {**e, "id": 0} if content(e) is not None else e for e in target["added_tokens"]]
     assert_same_editor(lexmill.Lexmill.from_json(editor.to_json()), editor)
     editor.save(str(directory / "merged.json"))
     assert_same_editor(lexmill.Lexmill(str(directory / "merged.json")), editor)

@@ -15,11 +15,6 @@ def open_doc(lexmill, *args, **kwargs):
     return lexmill.Lexmill.from_json(tokenizer_json(*args, **kwargs))
 
 
-def ids_of(editor, tokens):
-    return [editor.get_token_id(t) for t in tokens]
-
-
-# --- addition ---------------------------------------------------------------------------------------------------------
 
 
 @pytest.mark.parametrize("vocab, merges, token, method, added_merges, new_ids", [
@@ -48,12 +43,16 @@ def test_add_token(lexmill, vocab, merges, token, method, added_merges, new_ids)
     assert editor.add_token_atomic("\u2603") and editor.get_token_id("\u2603") == max([*vocab.values(), *new_ids.values()]) + 1
 
 
-def test_add_tokens_and_atomic_additions(lexmill):
+def test_batches_and_atomic_additions(lexmill):
     editor = open_doc(lexmill, {"a": 0})
     results = editor.add_tokens(["ab", "ab", "b", ""])
     assert [(r.token, r.method) for r in results] == [
         ("ab", "longest_prefix"), ("ab", "already_exists"), ("b", "already_exists"), ("", "char_chain")]
-    assert editor.add_tokens([]) == []
+    assert editor.add_tokens([]) == [] and editor.remove_tokens([]) == []
+    # Removal reports only the elements it processed.
+    editor = open_doc(lexmill, ["a", "b", "c", "ab", "abc"], merges=[("a", "b"), ("ab", "c")])
+    results = editor.remove_tokens(["ab", "abc", "zz", "ab"])
+    assert [(r.root_token, sorted(r.removed_tokens)) for r in results] == [("ab", ["ab", "abc"])]
     editor = open_doc(lexmill, {"a": 0, "b": 1}, merges=[("a", "b")])
     assert editor.add_token_atomic("abc") is True and editor.add_token_atomic("abc") is False
     assert editor.get_merges() == [("a", "b")] and editor.get_token_id("abc") == 2
@@ -80,7 +79,7 @@ def test_next_id(lexmill, vocab, added_tokens, removed, expected):
     editor = open_doc(lexmill, vocab, added_tokens=added_tokens)
     editor.remove_tokens(removed)
     assert all(editor.add_token_atomic(t) for t in expected)
-    assert ids_of(editor, expected) == list(expected.values())
+    assert {t: editor.get_token_id(t) for t in expected} == expected
 
 
 def test_pinning_enters_added_tokens_a_reader_would_renumber(lexmill, tmp_path):
@@ -106,7 +105,6 @@ def test_pinning_enters_added_tokens_a_reader_would_renumber(lexmill, tmp_path):
     assert editor.pin_added_tokens() == 0
 
 
-# --- removal and validation -------------------------------------------------------------------------------------------
 
 
 @pytest.mark.parametrize("tokens, merges, token, removed_tokens, removed_merges", [
@@ -131,13 +129,6 @@ def test_remove_token(lexmill, tokens, merges, token, removed_tokens, removed_me
     assert editor.get_merges() == [m for m in merges if m not in removed_merges]
 
 
-def test_remove_tokens_reports_only_processed_elements(lexmill):
-    editor = open_doc(lexmill, ["a", "b", "c", "ab", "abc"], merges=[("a", "b"), ("ab", "c")])
-    results = editor.remove_tokens(["ab", "abc", "zz", "ab"])
-    assert [(r.root_token, sorted(r.removed_tokens)) for r in results] == [("ab", ["ab", "abc"])]
-    assert editor.remove_tokens([]) == []
-
-
 def test_validation_reports_positions(lexmill):
     editor = open_doc(lexmill, ["a", "b", "xy", "ab"], merges=[("x", "y"), ("q", "r"), ("a", "b"), ("q", "r")])
     report = editor.validate_merges()
@@ -147,7 +138,6 @@ def test_validation_reports_positions(lexmill):
     assert editor.get_merges() == [("x", "y"), ("a", "b")]
 
 
-# --- shrink -----------------------------------------------------------------------------------------------------------
 
 
 def test_shrink_choice(lexmill):
@@ -174,14 +164,8 @@ def test_shrink_cascades_past_min_id_and_brackets(lexmill):
     assert (r.initial_vocab_size, r.initial_merges_count, r.final_vocab_size, r.final_merges_count,
             r.tokens_removed_count, r.total_tokens_removed, r.total_merges_removed) == (9, 4, 4, 0, 3, 5, 4)
     assert list(editor.get_vocab()) == ["<a", "a", "b", "c"]
-    before = editor.to_json()
-    for args in [(0,), (5, 20), (5, U32_MAX)]:
-        r = editor.shrink(*args)
-        assert (r.initial_vocab_size, r.final_vocab_size, r.tokens_removed_count) == (4, 4, 0)
-    assert editor.to_json() == before
 
 
-# --- reindex ----------------------------------------------------------------------------------------------------------
 
 
 def reindex_fields(r):
@@ -214,7 +198,6 @@ def test_reindex(lexmill, vocab, fields, after):
     # The ID of an added token that is no vocabulary token is stepped over.
     ({"a": 0, "b": 5}, [{"id": 1, "content": "<s>"}], {"a": 0, "b": 2}, [1], 3),
     ({"a": 0, "b": 5}, [{"id": U32_MAX, "content": "<s>"}], {"a": 0, "b": 1}, [U32_MAX], 2),
-    # Dense after a removal: the next ID stays past the removed one.
     ({"a": 0, "b": 1, "c": 2, "d": 3, "e": 4}, [], {"a": 0, "b": 1, "c": 2, "d": 3}, [], 5),
 ])
 def test_reindex_keeps_added_tokens_and_next_id_in_step(lexmill, vocab, added_tokens, vocab_after, added_ids_after,
@@ -230,7 +213,6 @@ def test_reindex_keeps_added_tokens_and_next_id_in_step(lexmill, vocab, added_to
     assert editor.get_token_id("z") == next_token_id
 
 
-# --- add_tokens_keep_size ---------------------------------------------------------------------------------------------
 
 KEEP_SIZE_KEYS = ["initial_vocab_size", "final_vocab_size", "tokens_requested", "tokens_added", "tokens_removed",
                   "tokens_not_added"]
@@ -268,18 +250,6 @@ def test_keep_size(lexmill, tokens, merges, added_tokens, new, whitelist, counts
     assert len(set(texts)) == 1
 
 
-def test_keep_size_keeps_size_and_id_range(lexmill):
-    # 'pqrs' brings seven entries, paid for by seven victims whose IDs they take, lowest first.
-    editor = open_doc(lexmill, ["a", "b", "<s>"] + [c * (2 + i % 3) for i, c in enumerate("cdefghijk")])
-    before = editor.get_vocab()
-    assert list(editor.add_tokens_keep_size(["pqrs"]).values()) == [12, 12, 1, 1, 7, 0]
-    freed = sorted(before[t] for t in before if not editor.has_token(t))
-    assert ids_of(editor, ["p", "q", "pq", "r", "pqr", "s", "pqrs"]) == freed
-    assert editor.check_vocab_gaps() == (False, 0, 0, 11)
-
-
-# --- sync_single_chars ------------------------------------------------------------------------------------------------
-
 SYNC_KEYS = ["initial_vocab_size", "final_vocab_size", "chars_in_source", "chars_already_present", "chars_added_count",
              "total_tokens_removed", "total_merges_removed", "chars_not_added"]
 SEC = r"\d+\.\d"
@@ -299,15 +269,13 @@ def lines(*parts):
         "\r   [100.0%] 2/2 removed | Elapsed: <s>s | ETA: 0.0s    \n\n   Phase 2: Adding 3 single-char tokens...\n"
         "   Added 2 tokens in <ss>s\n\n   Phase 3: Reindexing vocabulary to remove ID gaps...\n"
         "   Reindexed 1 IDs, removed 2 gaps\n"), {"a": 0, "b": 1, "x": 2, "é": 3}),
-    # Nothing could be removed, so nothing is added: the size stays.
     ({"a": 0, "ab": 4}, ["x", "y"], 5, (2, 2, 2, 0, 0, 0, 0, 2), lines(
         "\n   Pre-computing 2 tokens to remove...\n   Found 0 candidate tokens for removal\n"
         "   WARNING: Only found 0 tokens to remove, but need 2\n\n   Phase 1: Removing 0 tokens...\n\n"
         "\n   Phase 2: Adding 2 single-char tokens...\n   Added 0 tokens in <ss>s\n"
         "\n   Phase 3: Reindexing vocabulary to remove ID gaps...\n   Reindexed 1 IDs, removed 3 gaps\n"), {"a": 0, "ab": 1}),
-    # Nothing missing: nothing printed, not reindexed.
     ({"a": 0, "b": 3, "ab": 4}, ["b", "a", "ab", "abc"], 0, (3, 3, 2, 2, 0, 0, 0, 0), "", {"a": 0, "b": 3, "ab": 4}),
-], ids=["progress", "min-id-above-every-id", "nothing-missing"])
+], ids=["progress", "nothing-removable-so-nothing-added", "nothing-missing-nothing-printed"])
 def test_sync_single_chars(lexmill, tmp_path, capfd, vocab, source, min_id, counts, progress, after):
     editor = open_doc(lexmill, vocab, merges=[("a", "b")] if "ba" in vocab else [])
     (tmp_path / "source.json").write_text(tokenizer_json(source), encoding="utf-8")
@@ -337,7 +305,6 @@ def test_sync_source_that_cannot_be_loaded(lexmill, tmp_path, capfd, content, me
     assert capfd.readouterr() == ("", "") and editor.to_json() == before
 
 
-# --- re-entrant use ---------------------------------------------------------------------------------------------------
 
 
 class Peeking:
@@ -354,19 +321,8 @@ class Peeking:
         return self.tokens[index]
 
 
-class PeekingIterable(Peeking):
-    def __iter__(self):
-        self.editor.vocab_size
-        return iter(self.tokens)
-
-
-class PeekingLength(Peeking):
-    def __len__(self):
-        self.editor.vocab_size
-        return len(self.tokens)
-
-    def __getitem__(self, index):
-        return self.tokens[index]
+# The same, reading the editor when iteration starts.
+PeekingIterable = type("PeekingIterable", (Peeking,), {"__iter__": lambda self: (self.editor.vocab_size, iter(self.tokens))[1]})
 
 
 @pytest.mark.parametrize("sequence", [Peeking, PeekingIterable])
@@ -381,5 +337,3 @@ def test_reading_the_editor_while_it_converts_arguments(lexmill, call, sequence)
         else:
             getattr(editor, call)(tokens)
     assert editor.to_json() == before and editor.add_token("c").added
-    # A failing length is only a hint.
-    assert [r.method for r in editor.add_tokens(PeekingLength(editor, ["x", "cx"]))] == ["single_char", "longest_prefix"]

@@ -10,10 +10,9 @@ def open_doc(lexmill, *args, **kwargs):
 
 
 def test_empty_tokenizer(lexmill):
-    editor = open_doc(lexmill)
-    assert (editor.vocab_size, editor.merges_count, editor.get_vocab(), editor.get_merges()) == (0, 0, {}, [])
-    assert (editor.get_single_char_tokens(), editor.check_vocab_gaps(), editor.get_token_by_id(0)) == ([], (False, 0, 0, 0), None)
-    s = editor.get_stats()
+    editor, s = open_doc(lexmill), open_doc(lexmill).get_stats()
+    assert (editor.vocab_size, editor.merges_count, editor.get_vocab(), editor.get_merges(), editor.get_single_char_tokens(),
+            editor.check_vocab_gaps(), editor.get_token_by_id(0)) == (0, 0, {}, [], [], (False, 0, 0, 0), None)
     assert (s.vocab_size, s.merges_count, s.single_char_count, s.special_token_count, s.min_token_id, s.max_token_id,
             s.length_distribution) == (0, 0, 0, 0, 0, 0, [])
 
