@@ -1,16 +1,12 @@
 """How many faults do the fast tests catch? A mutation run of the C++ core.
 
-    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list]
+    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT]
 
-universalmutator (pip install universalmutator) writes one-line faults of every
-file under src/document and src/editor; a fixed, seeded sample of them is put in
-place one at a time, the module and the C++ test programs are rebuilt, and the
-fast tests run against them: the replay programs of the fuzz harnesses, the
-allocation-failure harness, then the pytest files that need neither the real
-data nor a wheel. A fault that does not build is passed over (the next one in
-the sample takes its place); a fault whose tests fail, crash or time out is
-caught. Prints the share caught and every survivor. Slow (an hour or more):
-not part of CI. The sources are restored after every mutant, also on Ctrl-C.
+A fixed, seeded sample of universalmutator's one-line faults of src/document and
+src/editor is put in place one at a time (restored after each, also on Ctrl-C);
+the build and the fast tests run against each. A fault that does not build is
+replaced by the next in the sample; one whose tests fail, crash or time out is
+caught. Prints each verdict, the share caught and the survivors (tests/README.md).
 """
 
 import argparse
@@ -74,17 +70,10 @@ def run(command, timeout, **kwargs):
         return False
 
 
-def build(directory):
-    return run(["cmake", "--build", str(directory)], 900)
-
-
 def tests_pass(directory):
-    for program in PROGRAMS:
-        if not run([str(directory / program[0]), *program[1:]], 300):
-            return False
     env = dict(os.environ, PYTHONPATH=f"{directory}{os.pathsep}{REPO / 'src' / 'cli'}")
-    command = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *PYTEST_FILES]
-    return run(command, 900, cwd=REPO / "tests", env=env)
+    pytest = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *PYTEST_FILES]
+    return all(run([str(directory / p[0]), *p[1:]], 300) for p in PROGRAMS) and run(pytest, 900, cwd=REPO / "tests", env=env)
 
 
 def main():
@@ -100,37 +89,37 @@ def main():
     pool = candidates(args.seed)
     if args.only:
         pool = [mutant for mutant in pool if args.only in str(mutant[0].relative_to(REPO))]
+    where = lambda source, line, old, new: f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}"
     if args.list:
-        for source, _, (line, old, new) in pool[: args.count]:
-            print(f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}")
+        print("\n".join(where(source, *change) for source, _, change in pool[: args.count]))
         return
+    build = ["cmake", "--build", str(args.build)]
     subprocess.run(["cmake", "-S", str(REPO), "-B", str(args.build), "-G", "Ninja", "-DLEXMILL_TEST_PROGRAMS=ON",
                     f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
-    if not (build(args.build) and tests_pass(args.build)):
+    if not (run(build, 900) and tests_pass(args.build)):
         sys.exit("the unmutated sources do not build or do not pass the fast tests")
     caught, survivors, tried = 0, [], 0
-    for source, text, (line, old, new) in pool:
+    for source, text, change in pool:
         if tried == args.count:
             break
         original = source.read_text()
         try:
             source.write_text(text)
-            if not build(args.build):
+            if not run(build, 900):
                 continue
             tried += 1
             killed = not tests_pass(args.build)
         finally:
             source.write_text(original)
         caught += killed
-        where = f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}"
         if not killed:
-            survivors.append(where)
-        print(f"[{tried}/{args.count}] {'caught  ' if killed else 'SURVIVED'} {where}", flush=True)
-    build(args.build)
+            survivors.append(where(source, *change))
+        print(f"[{tried}/{args.count}] {'caught  ' if killed else 'SURVIVED'} {where(source, *change)}", flush=True)
+    run(build, 900)
     print(f"\ncaught {caught} of {tried} mutants ({100 * caught / max(tried, 1):.1f}%), seed {args.seed}")
     print("survivors:" if survivors else "no survivors")
-    for where in survivors:
-        print("  " + where)
+    for line in survivors:
+        print("  " + line)
 
 
 if __name__ == "__main__":
