@@ -22,9 +22,8 @@ import lexmill
 EXAMPLE = REPO / "examples" / "tiny.tokenizer.json"
 BYTE_LEVEL = {"type": "ByteLevel", "add_prefix_space": False, "trim_offsets": True, "use_regex": True}
 SPACE_MARKER = {"type": "Replace", "pattern": {"String": " "}, "content": "\u2581"}
-ENV = dict(os.environ, PYTHONUTF8="1", PYTHONPATH=os.pathsep.join(
-    [os.path.dirname(os.path.dirname(lexmill_cli.__file__)), os.path.dirname(lexmill.__file__),
-     os.environ.get("PYTHONPATH", "")]))
+ENV = dict(os.environ, PYTHONUTF8="1", PYTHONPATH=os.pathsep.join([os.path.dirname(os.path.dirname(
+    lexmill_cli.__file__)), os.path.dirname(lexmill.__file__), os.environ.get("PYTHONPATH", "")]))
 COMMAND = [sys.executable, "-m", "lexmill_cli"]
 
 
@@ -45,13 +44,13 @@ FILES = {  # name: tokenizer_dict arguments
     "gaps": ({"a": 0, "b": 1, "ab": 4, "<s>": 5}, [("a", "b")]),
     "broken": (["a", "b", "c", "ab"], [("a", "b"), ("b", "c"), ("a", "c")]),
     "cascade": (["a", "b", "c", "x", "ab", "abc", "xb", "bc"], [("a", "b"), ("ab", "c"), ("b", "c"), ("x", "b")]),
-    "later_producer": (["a", "b", "c", "ab", "bc", "abc"], [("a", "bc"), ("ab", "c"), ("a", "b"), ("b", "c")]),
     "pattern": (["a", "b", "c", "ab", "bc", "abc", "cab"], [("a", "b"), ("b", "c"), ("ab", "c"), ("c", "ab")]),
     "no_room": (["a", "b", "c", "d", "e", "f", "x", "abcdef"],),
     "holes": ({"a": 0, "b": 3, "ab": 7}, [("a", "b")]),
     "latin": (["a", "\u00e9", "z"],),
+    "keep": (["a", "b", "c", "d", "ab", "cd", "abc", "abcd", "bcd"],
+             [("a", "b"), ("c", "d"), ("ab", "c"), ("ab", "cd"), ("b", "cd")]),
     "sync_target": (["a", "b", "c", "ab", "abc"], [("a", "b"), ("ab", "c")]),
-    "controls": (["\n", "\t", "\n\t"], [("\n", "\t")]),
     "lex": (["\u2581", "l", "e", "x", "\u2581l", "\u2581le", "\u2581lex"],
             [("\u2581", "l"), ("\u2581l", "e"), ("\u2581le", "x")]),
 }
@@ -83,21 +82,16 @@ def filled(args, places):
 
 @pytest.mark.parametrize("args, complaint", [
     ([], "required: COMMAND"),
-    (["frobnicate", "x.json"], "invalid choice"),
     (["stats", "{small}", "extra"], "lexmill stats: error: unrecognized arguments: extra"),
     (["add", "{small}", "t"], "required: -o/--output"),
     (["merge", "{small}", "-o", "{out}"], "required: SOURCE"),
     (["shrink", "{small}", "-5", "-o", "{out}"], "must not be negative"),
-    (["shrink", "{small}", "two", "-o", "{out}"], "not a whole number"),
     (["shrink", "{small}", str(10**23), "-o", "{out}"], "too large (at most 18446744073709551615)"),
     (["shrink", "{small}", "1", "--min-id", "4294967296", "-o", "{out}"], "not a token ID"),
-    (["merge", "{small}", "{small}", "--max-vocab-size", "0", "-o", "{out}"], "must be at least 1"),
     (["merge", "{small}", "{small}", "--max-vocab-size", "4294967296", "-o", "{out}"], "too large for a vocabulary"),
     (["remove", "{small}", "--match", "(", "-o", "{out}"], "not a regular expression"),
     (["add", "{small}", "t", "--atomic", "--keep-size", "-o", "{out}"], "not allowed with argument"),
-    (["add", "{small}", "t", "--plain", "--words", "-o", "{out}"], "not allowed with argument"),
     (["add", "{small}", "-o", "{out}"], "lexmill add: error: no tokens given"),
-    (["remove", "{small}", "-o", "{out}"], "lexmill remove: error: no tokens given"),
     (["add", "{small}", "x", "--whitelist", "a", "-o", "{out}"], "--whitelist applies only with --keep-size"),
     (["add", "{small}", "x", "--id-map", "{map}", "-o", "{out}"], "--id-map applies only with --keep-size"),
     (["reindex", "{small}", "--id-map", "{out}", "-o", "{out}"], "--id-map must name another file than -o"),
@@ -111,48 +105,29 @@ def test_usage_mistakes_exit_with_status_2(places, args, complaint):
     assert not places["out"].exists()
 
 
-CONVERT = "convert them with: lexmill convert-merges {string_merges} -o "
-NOT_BYTE = "cannot occur in this byte-level vocabulary"
-
-
-@pytest.mark.parametrize("args, message", [
+@pytest.mark.parametrize("args, message", [  # each message as far as needed to tell it apart
     (["stats", "{missing}"], "stats: error: Failed to load tokenizer: Failed to read: {missing}"),
     (["reindex", "{not_json}", "-o", "{out}"], "reindex: error: Failed to load tokenizer: Failed to parse tokenizer.json"),
-    (["merge", "{small}", "{missing}", "-o", "{out}"],
-     "merge: error: Failed to load source tokenizer: Failed to read: {missing}"),
-    (["merge", "{small}", "{byte_level}", "-o", "{out}"], "merge: error: Failed to merge tokenizer: "
-     "Unsupported target: no ByteLevel pre-tokenizer or space marker found"),
-    (["sync-chars", "{small}", "{missing}", "-o", "{out}"],
-     "sync-chars: error: Failed to load source tokenizer: Failed to read: {missing}"),
+    (["merge", "{small}", "{missing}", "-o", "{out}"], "merge: error: Failed to load source tokenizer: Failed to read: "),
+    (["merge", "{small}", "{byte_level}", "-o", "{out}"], "merge: error: Failed to merge tokenizer: Unsupported target: "),
     (["add", "{small}", "--tokens-file", "{missing}", "-o", "{out}"], "add: error: Failed to read token list: {missing}"),
     (["add", "{small}", "x", "-o", "{unwritable}"], "add: error: Failed to save tokenizer: Failed to write: {unwritable}"),
     # Single-string merges: the error names the command that converts them.
-    (["stats", "{string_merges}"], "stats: error: Failed to load tokenizer: Failed to parse tokenizer.json: "
-     "its merges are single strings (\"a b\") rather than pairs; " + CONVERT),
-    (["merge", "{byte_level}", "{string_merges}", "-o", "{out}"], "merge: error: Failed to load source tokenizer: "
-     "Failed to parse tokenizer.json: its merges are single strings"),
-    (["convert-merges", "{bad_merge}", "-o", "{out}"],
-     "convert-merges: error: {bad_merge} line 26: merge #1 'ab  c' does not split at one space into two tokens"),
+    (["stats", "{string_merges}"], "stats: error: Failed to load tokenizer: Failed to parse tokenizer.json: its merges "
+     "are single strings (\"a b\") rather than pairs; convert them with: lexmill convert-merges {string_merges} -o "),
+    (["merge", "{byte_level}", "{string_merges}", "-o", "{out}"], "merge: error: Failed to load source tokenizer: F"),
+    (["convert-merges", "{bad_merge}", "-o", "{out}"], "convert-merges: error: {bad_merge} line 26: merge #1 'ab  c' d"),
     (["convert-merges", "{not_json}", "-o", "{out}"], "convert-merges: error: {not_json} is not valid JSON: "),
-    (["convert-merges", "{missing}", "-o", "{out}"], "convert-merges: error: Failed to read: {missing}"),
-    # remove changes nothing.
-    (["remove", "{small}", "zz", "-o", "{out}"],
-     "remove: error: none of the tokens is in the vocabulary ('zz'); nothing was written"),
+    (["remove", "{small}", "zz", "-o", "{out}"], "remove: error: none of the tokens is in the vocabulary ('zz'); nothing"),
     (["remove", "{small}", "--match", "q.*", "-o", "{out}"], "remove: error: no token matches 'q.*'; nothing was written"),
     # Tokens that can never come out of BPE in the vocabulary.
-    (["add", "{byte_level}", "a b", "-o", "{out}"], f"add: error: 'a b' {NOT_BYTE}: ' ' (U+0020) is not one of its 256 "
-     "byte characters; give plain text with --plain or --words, or skip this check with --no-spelling-check"),
-    (["add", "{byte_level}", "\u4e2d", "\u0120\u4e2d", "-o", "{out}"],
-     f"add: error: '\u4e2d' {NOT_BYTE}: '\u4e2d' (U+4E2D) is not one of its 256 byte characters (and 1 more tokens)"),
-    (["remove", "{marker}", "a b", "-o", "{out}"], "remove: error: 'a b' cannot occur in this vocabulary: "
-     "it writes a space as '\u2581'"),
+    (["add", "{byte_level}", "a b", "-o", "{out}"], "add: error: 'a b' cannot occur in this byte-level vocabulary: ' ' "),
+    (["add", "{byte_level}", "\u4e2d", "\u0120\u4e2d", "-o", "{out}"], "add: error: '\u4e2d' cannot occur in this byte-"
+     "level vocabulary: '\u4e2d' (U+4E2D) is not one of its 256 byte characters (and 1 more tokens)"),
+    (["remove", "{marker}", "a b", "-o", "{out}"], "remove: error: 'a b' cannot occur in this vocabulary: it writes a "),
     (["add", "{small}", "", "-o", "{out}"], "add: error: the empty token cannot occur in a vocabulary"),
-    (["add", "{byte_level}", "ab", "--keep-size", "--whitelist", "a b", "-o", "{out}"], "add: error: 'a b' cannot occur"),
-    (["add", "{small}", "ab", "--plain", "-o", "{out}"], "add: error: --plain cannot spell tokens for {small}: "
-     "Unsupported tokenizer: no ByteLevel pre-tokenizer or space marker found"),
-    # Characters of one kind of vocabulary never reach BPE in the other.
-    (["sync-chars", "{byte_level}", "{marker}", "-o", "{out}"], "sync-chars: error: {byte_level} is byte-level but "
-     "{marker} is space-marker ('\u2581'): characters copied between them never reach BPE; give --force to copy them anyway"),
+    (["add", "{small}", "ab", "--plain", "-o", "{out}"], "add: error: --plain cannot spell tokens for {small}: "),
+    (["sync-chars", "{byte_level}", "{marker}", "-o", "{out}"], "sync-chars: error: {byte_level} is byte-level but "),
     (["add", "{byte_level}", "\u0120b", "--keep-size", "--id-map", "{unwritable}", "-o", "{out}"],
      "add: error: Failed to write ID map: {unwritable}: No such file or directory"),
     (["reindex", "{small}", "--id-map", "{folder}", "-o", "{out}"], "reindex: error: --id-map {folder} is a folder"),
@@ -190,10 +165,7 @@ def has(*tokens):
      lambda e, p: ("abc", "d") in e.get_merges() and not lexmill.Lexmill(str(p["small"])).has_token("abcd")),
     (["add", "{small}", "abcd", "-o", "{small}"], 0, [], "", lambda e, p: lexmill.Lexmill(str(p["small"])).has_token("abcd")),
     (["add", "{byte_level}", "a b", "\u00e9", "--plain", "-o", "{out}"], 0, ["added 2 of 2"], "", has("a\u0120b", "\u00c3\u00a9")),
-    (["add", "{byte_level}", "ab", "\u00e9", "--words", "-o", "{out}"], 0, [], "", has("\u0120ab", "\u0120\u00c3\u00a9")),
-    (["add", "{marker}", "a b", " ba", "--plain", "-o", "{out}"], 0, [], "", has("a\u2581b", "\u2581ba")),
     (["add", "{marker}", "ab", "--words", "-o", "{out}"], 0, [], "", has("\u2581ab")),
-    (["add", "{byte_level}", "a b", "--no-spelling-check", "-o", "{out}"], 0, [], "", has("a b")),
     (["add", "{small}", "--tokens-file", "{tokens}", "-o", "{out}"], 0, [], "", has("ab", "c\u00e9", "\u2581x")),
     (["add", "{small}", "<|sep|>", "a", "--atomic", "-o", "{out}"], 0,
      ["'<|sep|>': added, ID 7", "'a': already in the vocabulary"], "", lambda e, p: e.merges_count == 3),
@@ -208,28 +180,25 @@ def has(*tokens):
      ["'ab': removed 2 tokens and 2 merges", "    'abc'", "'abc': removed with an earlier token",
       "removed 2 tokens and 2 merges in all"], "lexmill remove: warning: 'zz' is not in the vocabulary\n",
      lambda e, p: not e.has_token("ab") and e.validate_merges().invalid_count == 0),
-    (["remove", "{later_producer}", "abc", "-o", "{out}"], 0, [], "",
-     lambda e, p: set(e.get_merges()) == {("a", "b"), ("b", "c")}),
     # The pattern matches whole tokens: 'ab' and 'abc', not 'cab'.
     (["remove", "{pattern}", "--match", "ab.*", "--quiet", "-o", "{out}"], 0,
      ["removed 3 tokens and 3 merges in all", "wrote {out}: Lexmill(vocab_size=4, merges_count=1)"], "",
      lambda e, p: sorted(e.get_vocab()) == ["a", "b", "bc", "c"]),
-    (["remove", "{controls}", "\n\t", "-o", "{out}"], 0, ["'\\n\\t': removed 1 tokens and 1 merges"], "", None),
     (["reindex", "{holes}", "-o", "{out}", "--id-map", "{map}"], 0, ["gaps_removed  5", "wrote {map}: 2 IDs"], "",
      lambda e, p: e.get_vocab() == {"a": 0, "ab": 2, "b": 1} and json.loads(p["map"].read_text()) == {"3": 1, "7": 2}),
     (["sync-chars", "{sync_target}", "{latin}", "-o", "{out}"], 0, ["chars_added_count      2"], None,
      lambda e, p: e.get_vocab() == {"a": 0, "b": 1, "c": 2, "z": 3, "\u00e9": 4}),
     (["sync-chars", "{small}", "{small}", "-o", "{out}", "--quiet"], 0, [], "lexmill sync-chars: warning: no characters"
      " were copied: {small} has every single character of {small}\n", None),
-    (["sync-chars", "{byte_level}", "{marker}", "--force", "-o", "{out}"], 0, [], None, has("\u2581")),
     (["merge", "{example}", "{lex}", "--max-vocab-size", "1000", "-o", "{out}"], 0,
      ["representation             ByteLevel (\u0120)", "source_vocab_size          7"], "", has("\u0120lex", "\u0120the")),
     # 602 tokens (the example's and the new '\u0120lex') in 500.
     (["merge", "{example}", "{lex}", "--max-vocab-size", "500", "-o", "{out}"], 0, ["target_tokens_removed      102"],
      "lexmill merge: warning: 102 of the target's tokens were dropped to stay within --max-vocab-size 500; "
      "--max-vocab-size 602 keeps them all\n", None),
-    (["merge", "{example}", "{lex}", "--max-vocab-size", "602", "-o", "{out}"], 0, ["target_tokens_removed      0"], "",
-     None),
+    (["add", "{keep}", "ba", "dc", "--keep-size", "--id-map", "{map}", "-o", "{out}"], 0, ["final_vocab_size    9"], "",
+     lambda e, p: e.vocab_size == 9 and e.validate_merges().invalid_count == 0 and json.loads(p["map"].read_text())
+     == {"6": {"old": "abc", "new": "dc"}, "7": {"old": "abcd", "new": "ba"}}),
     (["convert-merges", "{string_merges}", "-o", "{out}"], 0, ["converted 2 of 2 merges from single strings to pairs"],
      "", lambda e, p: e.get_merges() == [("a", "b"), ("ab", "c")]),
 ])
@@ -241,21 +210,6 @@ def test_runs(places, args, status, out_lines, err, check):
     assert status == 0 or not places["out"].exists()
     editor = lexmill.Lexmill(str(places["out"])) if places["out"].exists() else None
     assert check is None or check(editor, places)
-
-
-def test_add_keep_size_holds_the_size_and_writes_the_changed_rows(places):
-    source = places["out"].with_name("in.json")
-    source.write_text(tokenizer_json(["a", "b", "c", "d", "ab", "cd", "abc", "abcd", "bcd"],
-                                     [("a", "b"), ("c", "d"), ("ab", "c"), ("ab", "cd"), ("b", "cd")]))
-    status, out, _ = lexmill_command("add", source, "ba", "dc", "--keep-size", "--id-map", places["map"],
-                                     "-o", places["out"])
-    assert status == 0 and "initial_vocab_size  9" in out and "final_vocab_size    9" in out
-    editor = lexmill.Lexmill(str(places["out"]))
-    assert editor.has_token("ba") and editor.has_token("dc") and editor.validate_merges().invalid_count == 0
-    old, new = ({i: t for t, i in lexmill.Lexmill(str(path)).get_vocab().items()} for path in (source, places["out"]))
-    expected = {str(i): {"old": old.get(i), "new": new.get(i)} for i in sorted(old.keys() | new.keys())
-                if old.get(i) != new.get(i)}
-    assert expected and json.loads(places["map"].read_text(encoding="utf-8")) == expected
 
 
 @pytest.mark.parametrize("options, method, pinned", [
@@ -285,14 +239,6 @@ def test_shrink_preview_matches_the_shrink(places):
     status, out, _ = lexmill_command("shrink", EXAMPLE, "3", "-o", places["out"])
     assert status == 0 and "tokens_removed_count  3" in out
     assert not any(lexmill.Lexmill(str(places["out"])).has_token(token) for token, _, _ in chosen[:3])
-    matching = [token for token, _, _ in chosen if token.endswith("ing")]
-    status, out, err = lexmill_command("shrink", EXAMPLE, str(2**64 - 1), "--dry-run", "--match", ".*ing", "--show", "1000")
-    lines = out.splitlines()
-    assert status == 0 and lines[0] == f"{len(matching)} of the {len(chosen)} tokens chosen match '.*ing' and would be " \
-        "removed (with everything built from them):"
-    assert [line.split("  ")[-1] for line in lines[1:]] == [repr(token) for token in matching]
-    assert err == (f"lexmill shrink: warning: asked for {2**64 - 1} tokens, but only {len(chosen)} can be chosen "
-                   "(IDs of at least 0, no single characters and no <...> or [...] tokens)\n")
 
 
 @pytest.mark.parametrize("args", [["stats", EXAMPLE], ["add", EXAMPLE, "\u0120retokenize", "-o", "{out}"],
