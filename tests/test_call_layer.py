@@ -6,8 +6,6 @@ import pathlib
 import sys
 
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
 
 from conftest import tokenizer_json
 
@@ -107,13 +105,6 @@ def test_keywords_and_instances(lexmill, editor, tmp_path):
 
 
 def test_odd_type_names_and_str_subclasses(editor):
-    class Outer:
-        class Inner:
-            pass
-
-    assert "'test_odd_type_names_and_str_subclasses.<locals>.Outer.Inner'" in \
-        raised_message(TypeError, lambda: editor.has_token(Outer.Inner()))
-
     class Meta(type):
         def __getattribute__(cls, name):
             if name == "__qualname__":
@@ -128,19 +119,7 @@ def test_odd_type_names_and_str_subclasses(editor):
             return "B"
 
     assert editor.get_token_id(Shouting("ab")) == 2
-    for text in ["\ud800", "a\udfffb"]:
-        assert not raised_message(UnicodeEncodeError, lambda: editor.has_token(text)).startswith("argument")
-
-
-@settings(max_examples=60, deadline=None)
-@given(st.text(st.characters(blacklist_categories=("Cs",)), max_size=12))
-def test_any_text_round_trips(token):
-    import lexmill
-
-    editor = lexmill.Lexmill.from_json(tokenizer_json({token: 7, "a\x00b": 1}))
-    assert editor.has_token(token) and editor.get_token_id(token) == 7
-    assert editor.get_token_by_id(7) == token and editor.get_vocab()[token] == 7
-    assert not editor.has_token("a\x00") or token == "a\x00"
+    assert not raised_message(UnicodeEncodeError, lambda: editor.has_token("a\udfffb")).startswith("argument")
 
 
 @pytest.mark.parametrize("value, expected", [
@@ -150,29 +129,26 @@ def test_ids_accepted(editor, value, expected):
 
 
 def test_failures_of_index_itself(editor):
-    for value in [2**63, 2**64, -(2**63) - 1, Index(2**70)]:  # the interpreter's own overflow
+    for value in [2**63, -(2**63) - 1, Index(2**70)]:  # the interpreter's own overflow
         message = raised_message(OverflowError, lambda: editor.get_token_by_id(value))
         assert message != OUT_OF_RANGE and not message.startswith("argument")
 
     class OwnTypeError(TypeError):
         pass
 
-    cause = KeyError("root")
-
-    def failing(error, from_=None):
+    def failing(error):
         class Failing:
             def __index__(self):
-                raise error from from_
+                raise error
         return Failing()
 
     assert raised_message(ValueError, lambda: editor.get_token_by_id(failing(ValueError("no")))) == "no"
     assert raised_message(OwnTypeError, lambda: editor.get_token_by_id(failing(OwnTypeError("mine")))) == "mine"
+    inner = TypeError("inner")
+    inner.__cause__ = KeyError("root")
     with pytest.raises(TypeError) as raised:
-        editor.get_token_by_id(id=failing(TypeError("inner"), cause))
-    assert str(raised.value) == "argument 'id': inner" and raised.value.__cause__ is cause
-    with pytest.raises(TypeError) as raised:
-        editor.get_token_by_id(1.5)
-    assert raised.value.__cause__ is None
+        editor.get_token_by_id(id=failing(inner))
+    assert str(raised.value) == "argument 'id': inner" and raised.value.__cause__ is inner.__cause__
 
 
 def failing_conversions(exception):
@@ -239,32 +215,22 @@ def test_os_errors_carry_the_message_and_the_system_reason_as_cause(lexmill, edi
 
 
 def test_results(lexmill, editor):
-    assert editor.has_token("a") is True and editor.get_token_id("zz") is None
     assert editor.get_merges() == [("a", "b")] and type(editor.get_merges()[0]) is tuple
     assert editor.get_single_char_tokens() == [("a", 0), ("b", 1)]
     assert editor.check_vocab_gaps() == (True, 4294967292, 0, 4294967295)
     # Unsigned IDs never read negative.
     assert editor.get_vocab()["top"] == editor.get_stats().max_token_id == 4294967295
     assert repr(editor) == str(editor) == "Lexmill(vocab_size=4, merges_count=1)"
-    tokens = ["b", "é", "a", "B", "\x7f", "ab"]
+    tokens = ["b", "é", "a", "B", "\x7f", "ab", "a\x00b"]
     assert list(lexmill.Lexmill.from_json(tokenizer_json(tokens)).get_vocab()) == sorted(tokens, key=str.encode)
-    stats = lexmill.Lexmill.from_json(tokenizer_json(["a", "bc"])).get_stats()  # outlives its editor
-    assert (stats.vocab_size, stats.length_distribution) == (2, [(1, 1), (2, 1)])
-
-
-@pytest.mark.parametrize("read, mutate", [
-    (lambda e: e.get_merges(), lambda v: v.append(("x", "y"))),
-    (lambda e: e.get_vocab(), lambda v: v.update(zz=9)),
-    (lambda e: e.get_single_char_tokens(), lambda v: v.clear()),
-    (lambda e: e.get_stats().length_distribution, lambda v: v.append((9, 9))),
-])
-def test_every_read_is_a_fresh_copy(editor, read, mutate):
-    first = read(editor)
-    mutate(first)
-    assert read(editor) != first
-    stats = editor.get_stats()
+    # Every read is a fresh copy, and results outlive their editor.
+    for read in (editor.get_merges, editor.get_vocab, editor.get_single_char_tokens):
+        first = read()
+        first.clear()
+        assert read() != first
+    stats = lexmill.Lexmill.from_json(tokenizer_json(["a", "bc"])).get_stats()
     stats.length_distribution.append((9, 9))
-    assert stats.length_distribution == editor.get_stats().length_distribution
+    assert (stats.vocab_size, stats.length_distribution) == (2, [(1, 1), (2, 1)])
 
 
 def test_calls_leak_no_references(editor):
