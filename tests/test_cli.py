@@ -1,5 +1,4 @@
-"""The lexmill command line run as a user runs it: exit status, output, the files it writes
-and how it refuses."""
+"""The lexmill command line run as a user runs it: exit status, output, files written, refusals."""
 
 import json
 import os
@@ -20,8 +19,6 @@ except ImportError:  # tests run against a build folder rather than an installed
 import lexmill
 
 EXAMPLE = REPO / "examples" / "tiny.tokenizer.json"
-BYTE_LEVEL = {"type": "ByteLevel", "add_prefix_space": False, "trim_offsets": True, "use_regex": True}
-SPACE_MARKER = {"type": "Replace", "pattern": {"String": " "}, "content": "\u2581"}
 ENV = dict(os.environ, PYTHONUTF8="1", PYTHONPATH=os.pathsep.join([os.path.dirname(os.path.dirname(
     lexmill_cli.__file__)), os.path.dirname(lexmill.__file__), os.environ.get("PYTHONPATH", "")]))
 COMMAND = [sys.executable, "-m", "lexmill_cli"]
@@ -36,11 +33,12 @@ def lexmill_command(*args):
     return ran.returncode, out, err
 
 
-ABC = (["a", "b", "c", "ab", "bc", "abc"], [("a", "b"), ("ab", "c"), ("b", "c")])
 FILES = {  # name: tokenizer_dict arguments
-    "small": ABC + ([{"id": 6, "content": "<s>", "special": True}],),
-    "byte_level": (["a", "b", "\u0120", "\u0120a"], [("\u0120", "a")], None, {"pre_tokenizer": BYTE_LEVEL}),
-    "marker": (["a", "b", "\u2581", "\u2581a"], [("\u2581", "a")], None, {"normalizer": SPACE_MARKER}),
+    "small": (["a", "b", "c", "ab", "bc", "abc"], [("a", "b"), ("ab", "c"), ("b", "c")],
+              [{"id": 6, "content": "<s>", "special": True}]),
+    "byte_level": (["a", "b", "\u0120", "\u0120a"], [("\u0120", "a")], None, {"pre_tokenizer": {"type": "ByteLevel"}}),
+    "marker": (["a", "b", "\u2581", "\u2581a"], [("\u2581", "a")], None,
+               {"normalizer": {"type": "Replace", "pattern": {"String": " "}, "content": "\u2581"}}),
     "gaps": ({"a": 0, "b": 1, "ab": 4, "<s>": 5}, [("a", "b")]),
     "broken": (["a", "b", "c", "ab"], [("a", "b"), ("b", "c"), ("a", "c")]),
     "cascade": (["a", "b", "c", "x", "ab", "abc", "xb", "bc"], [("a", "b"), ("ab", "c"), ("b", "c"), ("x", "b")]),
@@ -60,44 +58,36 @@ FILES = {  # name: tokenizer_dict arguments
 def places(tmp_path):
     """Files that the tables below name in braces."""
     found = {"missing": tmp_path / "missing.json", "out": tmp_path / "out.json", "map": tmp_path / "map.json",
-             "unwritable": tmp_path / "no-such-folder" / "out.json", "folder": tmp_path, "example": EXAMPLE,
+             "unwritable": tmp_path / "no-such-folder" / "out.json", "example": EXAMPLE,
              "not_json": tmp_path / "not.json", "tokens": tmp_path / "tokens.txt"}
     found["not_json"].write_text("{ nope", encoding="utf-8")
     found["tokens"].write_bytes("ab\r\nc\u00e9\n\n\u2581x\n".encode("utf-8"))
     for name, args in FILES.items():
         found[name] = tmp_path / f"{name}.json"
         found[name].write_text(tokenizer_json(*args[:3], **(args[3] if len(args) > 3 else {})), encoding="utf-8")
-    for name, vocab, merges in [("string_merges", ["a", "b", "c", "ab", "abc"], ["a b", "ab c"]),
-                                ("bad_merge", ["a", "b", "ab"], ["a b", "ab  c"])]:
-        doc = tokenizer_dict(vocab)
-        doc["model"]["merges"] = merges
+    for name, merges in [("string_merges", ["a b", "ab c"]), ("bad_merge", ["a b", "ab  c"])]:
         found[name] = tmp_path / f"{name}.json"
-        found[name].write_text(json.dumps(doc, indent=2), encoding="utf-8")
+        found[name].write_text(json.dumps(tokenizer_dict(["a", "b", "c", "ab", "abc"], model_extra={"merges": merges}),
+                                          indent=2), encoding="utf-8")
+    found["latin1_name"] = os.fsencode(tmp_path) + b"/caf\xe9.json"  # a file name that is no UTF-8
+    with open(found["latin1_name"], "wb") as target:
+        target.write(found["small"].read_bytes())
     return found
 
 
 def filled(args, places):
-    return [arg.format(**places) if isinstance(arg, str) else arg for arg in args]
+    return [places.get(arg[1:-1], arg.format(**places)) if isinstance(arg, str) else arg for arg in args]
 
 
 @pytest.mark.parametrize("args, complaint", [
-    ([], "required: COMMAND"),
-    (["stats", "{small}", "extra"], "lexmill stats: error: unrecognized arguments: extra"),
-    (["add", "{small}", "t"], "required: -o/--output"),
-    (["merge", "{small}", "-o", "{out}"], "required: SOURCE"),
-    (["shrink", "{small}", "-5", "-o", "{out}"], "must not be negative"),
+    ([], "required: COMMAND"), (["shrink", "{small}", "-5", "-o", "{out}"], "must not be negative"),
     (["shrink", "{small}", str(10**23), "-o", "{out}"], "too large (at most 18446744073709551615)"),
     (["shrink", "{small}", "1", "--min-id", "4294967296", "-o", "{out}"], "not a token ID"),
-    (["merge", "{small}", "{small}", "--max-vocab-size", "4294967296", "-o", "{out}"], "too large for a vocabulary"),
     (["remove", "{small}", "--match", "(", "-o", "{out}"], "not a regular expression"),
-    (["add", "{small}", "t", "--atomic", "--keep-size", "-o", "{out}"], "not allowed with argument"),
     (["add", "{small}", "-o", "{out}"], "lexmill add: error: no tokens given"),
     (["add", "{small}", "x", "--whitelist", "a", "-o", "{out}"], "--whitelist applies only with --keep-size"),
-    (["add", "{small}", "x", "--id-map", "{map}", "-o", "{out}"], "--id-map applies only with --keep-size"),
     (["reindex", "{small}", "--id-map", "{out}", "-o", "{out}"], "--id-map must name another file than -o"),
     (["shrink", "{small}", "1"], "shrink needs -o PATH"),
-    (["shrink", "{small}", "1", "--match", "a", "-o", "{out}"], "--match applies only with --dry-run"),
-    (["validate", "{small}", "--remove-invalid"], "--remove-invalid needs -o PATH"),
 ])
 def test_usage_mistakes_exit_with_status_2(places, args, complaint):
     status, out, err = lexmill_command(*filled(args, places))
@@ -108,43 +98,27 @@ def test_usage_mistakes_exit_with_status_2(places, args, complaint):
 @pytest.mark.parametrize("args, message", [  # each message as far as needed to tell it apart
     (["stats", "{missing}"], "stats: error: Failed to load tokenizer: Failed to read: {missing}"),
     (["reindex", "{not_json}", "-o", "{out}"], "reindex: error: Failed to load tokenizer: Failed to parse tokenizer.json"),
-    (["merge", "{small}", "{missing}", "-o", "{out}"], "merge: error: Failed to load source tokenizer: Failed to read: "),
     (["merge", "{small}", "{byte_level}", "-o", "{out}"], "merge: error: Failed to merge tokenizer: Unsupported target: "),
-    (["add", "{small}", "--tokens-file", "{missing}", "-o", "{out}"], "add: error: Failed to read token list: {missing}"),
     (["add", "{small}", "x", "-o", "{unwritable}"], "add: error: Failed to save tokenizer: Failed to write: {unwritable}"),
     # Single-string merges: the error names the command that converts them.
     (["stats", "{string_merges}"], "stats: error: Failed to load tokenizer: Failed to parse tokenizer.json: its merges "
      "are single strings (\"a b\") rather than pairs; convert them with: lexmill convert-merges {string_merges} -o "),
-    (["merge", "{byte_level}", "{string_merges}", "-o", "{out}"], "merge: error: Failed to load source tokenizer: F"),
-    (["convert-merges", "{bad_merge}", "-o", "{out}"], "convert-merges: error: {bad_merge} line 26: merge #1 'ab  c' d"),
-    (["convert-merges", "{not_json}", "-o", "{out}"], "convert-merges: error: {not_json} is not valid JSON: "),
+    (["convert-merges", "{bad_merge}", "-o", "{out}"], "convert-merges: error: {bad_merge} line 28: merge #1 'ab  c' d"),
     (["remove", "{small}", "zz", "-o", "{out}"], "remove: error: none of the tokens is in the vocabulary ('zz'); nothing"),
-    (["remove", "{small}", "--match", "q.*", "-o", "{out}"], "remove: error: no token matches 'q.*'; nothing was written"),
     # Tokens that can never come out of BPE in the vocabulary.
-    (["add", "{byte_level}", "a b", "-o", "{out}"], "add: error: 'a b' cannot occur in this byte-level vocabulary: ' ' "),
     (["add", "{byte_level}", "\u4e2d", "\u0120\u4e2d", "-o", "{out}"], "add: error: '\u4e2d' cannot occur in this byte-"
      "level vocabulary: '\u4e2d' (U+4E2D) is not one of its 256 byte characters (and 1 more tokens)"),
     (["remove", "{marker}", "a b", "-o", "{out}"], "remove: error: 'a b' cannot occur in this vocabulary: it writes a "),
     (["add", "{small}", "", "-o", "{out}"], "add: error: the empty token cannot occur in a vocabulary"),
-    (["add", "{small}", "ab", "--plain", "-o", "{out}"], "add: error: --plain cannot spell tokens for {small}: "),
-    (["sync-chars", "{byte_level}", "{marker}", "-o", "{out}"], "sync-chars: error: {byte_level} is byte-level but "),
     (["add", "{byte_level}", "\u0120b", "--keep-size", "--id-map", "{unwritable}", "-o", "{out}"],
      "add: error: Failed to write ID map: {unwritable}: No such file or directory"),
-    (["reindex", "{small}", "--id-map", "{folder}", "-o", "{out}"], "reindex: error: --id-map {folder} is a folder"),
     (["add", "{small}", b"x\xff", "-o", "{out}"], "add: error: the token b'x\\xff' is not UTF-8 text"),
+    (["stats", "{latin1_name}"], "stats: error: the file name "),
 ])
 def test_failures_exit_with_status_1_and_write_nothing(places, args, message):
     status, _, err = lexmill_command(*filled(args, places))
     assert status == 1 and err.startswith("lexmill " + message.format(**places)) and err.count("\n") == 1
     assert not places["out"].exists() and not places["map"].exists()
-
-
-def test_file_names_that_are_not_utf8(tmp_path, places):
-    name = os.fsencode(tmp_path) + b"/caf\xe9.json"
-    with open(name, "wb") as target:
-        target.write(places["small"].read_bytes())
-    status, _, err = lexmill_command("stats", name)
-    assert status == 1 and "error: the file name " in err and "caf\\xe9.json' is not UTF-8" in err
 
 
 def has(*tokens):
@@ -163,7 +137,6 @@ def has(*tokens):
      ["'abcd': added (longest_prefix), ID 8, merges added: 'abc' + 'd'", "'c': already in the vocabulary",
       "'xy': added (char_chain), ID 11, merges added: 'x' + 'y'", "added 2 of 3 tokens"], "",
      lambda e, p: ("abc", "d") in e.get_merges() and not lexmill.Lexmill(str(p["small"])).has_token("abcd")),
-    (["add", "{small}", "abcd", "-o", "{small}"], 0, [], "", lambda e, p: lexmill.Lexmill(str(p["small"])).has_token("abcd")),
     (["add", "{byte_level}", "a b", "\u00e9", "--plain", "-o", "{out}"], 0, ["added 2 of 2"], "", has("a\u0120b", "\u00c3\u00a9")),
     (["add", "{marker}", "ab", "--words", "-o", "{out}"], 0, [], "", has("\u2581ab")),
     (["add", "{small}", "--tokens-file", "{tokens}", "-o", "{out}"], 0, [], "", has("ab", "c\u00e9", "\u2581x")),
@@ -188,14 +161,11 @@ def has(*tokens):
      lambda e, p: e.get_vocab() == {"a": 0, "ab": 2, "b": 1} and json.loads(p["map"].read_text()) == {"3": 1, "7": 2}),
     (["sync-chars", "{sync_target}", "{latin}", "-o", "{out}"], 0, ["chars_added_count      2"], None,
      lambda e, p: e.get_vocab() == {"a": 0, "b": 1, "c": 2, "z": 3, "\u00e9": 4}),
-    (["sync-chars", "{small}", "{small}", "-o", "{out}", "--quiet"], 0, [], "lexmill sync-chars: warning: no characters"
-     " were copied: {small} has every single character of {small}\n", None),
-    (["merge", "{example}", "{lex}", "--max-vocab-size", "1000", "-o", "{out}"], 0,
-     ["representation             ByteLevel (\u0120)", "source_vocab_size          7"], "", has("\u0120lex", "\u0120the")),
     # 602 tokens (the example's and the new '\u0120lex') in 500.
-    (["merge", "{example}", "{lex}", "--max-vocab-size", "500", "-o", "{out}"], 0, ["target_tokens_removed      102"],
+    (["merge", "{example}", "{lex}", "--max-vocab-size", "500", "-o", "{out}"], 0,
+     ["representation             ByteLevel (\u0120)", "source_vocab_size          7", "target_tokens_removed      102"],
      "lexmill merge: warning: 102 of the target's tokens were dropped to stay within --max-vocab-size 500; "
-     "--max-vocab-size 602 keeps them all\n", None),
+     "--max-vocab-size 602 keeps them all\n", has("\u0120lex")),
     (["add", "{keep}", "ba", "dc", "--keep-size", "--id-map", "{map}", "-o", "{out}"], 0, ["final_vocab_size    9"], "",
      lambda e, p: e.vocab_size == 9 and e.validate_merges().invalid_count == 0 and json.loads(p["map"].read_text())
      == {"6": {"old": "abc", "new": "dc"}, "7": {"old": "abcd", "new": "ba"}}),
@@ -208,8 +178,7 @@ def test_runs(places, args, status, out_lines, err, check):
     assert all(line.format(**places) in out for line in out_lines), out
     assert err is None or got_err == err.format(**places)
     assert status == 0 or not places["out"].exists()
-    editor = lexmill.Lexmill(str(places["out"])) if places["out"].exists() else None
-    assert check is None or check(editor, places)
+    assert check is None or check(lexmill.Lexmill(str(places["out"])) if places["out"].exists() else None, places)
 
 
 @pytest.mark.parametrize("options, method, pinned", [
@@ -221,10 +190,9 @@ def test_add_builds_reachable_tokens_and_pins_added_tokens(places, options, meth
                "normalized": False}
     source = places["out"].with_name("in.json")
     source.write_text(tokenizer_json(["a", "b", "c", "ab", "abc"], [("a", "b"), ("ab", "c")], [special]))
-    # The merges cut "abcab" into "abc" and "ab": one merge joins them.
+    # The merges cut "abcab" into "abc" and "ab": one merge joins them. <s> is an added token only.
     status, out, err = lexmill_command("add", source, "abcab", "-o", places["out"], *options)
     assert status == 0 and f"'abcab': added ({method})" in out
-    # <s> is an added token only; the new token moved the vocabulary's end.
     assert ("pinned 1 added tokens" in out) == pinned and ("would be read with another ID" in err) == (not pinned)
     read = Tokenizer.from_file(str(places["out"]))
     assert (read.get_vocab(with_added_tokens=True)["<s>"] == 5) == pinned
@@ -232,30 +200,28 @@ def test_add_builds_reachable_tokens_and_pins_added_tokens(places, options, meth
 
 
 def test_shrink_preview_matches_the_shrink(places):
-    chosen = lexmill.Lexmill(str(EXAMPLE)).find_tokens_to_shrink(10**6)
+    chosen = lexmill.Lexmill(str(EXAMPLE)).find_tokens_to_shrink(3)
     status, out, _ = lexmill_command("shrink", EXAMPLE, "3", "--dry-run")
     assert status == 0 and out.splitlines()[0] == "3 tokens would be removed (with everything built from them):"
-    assert all(f"ID {token_id:>7}  {length:>3} chars  {token!r}" in out for token, token_id, length in chosen[:3])
+    assert all(f"ID {token_id:>7}  {length:>3} chars  {token!r}" in out for token, token_id, length in chosen)
     status, out, _ = lexmill_command("shrink", EXAMPLE, "3", "-o", places["out"])
     assert status == 0 and "tokens_removed_count  3" in out
-    assert not any(lexmill.Lexmill(str(places["out"])).has_token(token) for token, _, _ in chosen[:3])
+    assert not any(lexmill.Lexmill(str(places["out"])).has_token(token) for token, _, _ in chosen)
 
 
-@pytest.mark.parametrize("args", [["stats", EXAMPLE], ["add", EXAMPLE, "\u0120retokenize", "-o", "{out}"],
-                                  ["remove", EXAMPLE, "--match", ".*e.*", "--show", "1000", "-o", "{out}"]])
+@pytest.mark.parametrize("args", [["stats", EXAMPLE], ["remove", EXAMPLE, "--match", ".*e.*", "--show", "1000", "-o"]])
 def test_a_reader_that_stops_early_ends_the_report_quietly(tmp_path, args):
-    out = tmp_path / "out.json"
     read, written = os.pipe()
     # `lexmill ... | head -n 0`: the reader has gone before the report is printed.
     subprocess.run(["head", "-n", "0"], stdin=read, check=True)
     os.close(read)
     try:
-        ran = subprocess.run(COMMAND + [str(arg).format(out=out) for arg in args], stdout=written,
-                             stderr=subprocess.PIPE, env=ENV, timeout=300)
+        ran = subprocess.run(COMMAND + [str(arg) for arg in args] + [str(tmp_path / "out.json")] * (args[-1] == "-o"),
+                             stdout=written, stderr=subprocess.PIPE, env=ENV, timeout=300)
     finally:
         os.close(written)
     assert (ran.returncode, ran.stderr) == (141, b"")
-    assert "-o" not in args or lexmill.Lexmill(str(out)).vocab_size > 0
+    assert args[-1] != "-o" or lexmill.Lexmill(str(tmp_path / "out.json")).vocab_size > 0
 
 
 def test_an_interrupt_ends_quietly_with_status_130(places, tmp_path):
@@ -272,8 +238,7 @@ def test_an_interrupt_ends_quietly_with_status_130(places, tmp_path):
 
 def test_convert_merges_on_a_real_file_encodes_as_the_original(tmp_path):
     tokenizers = pytest.importorskip("tokenizers")
-    original = data_file("llama2.tokenizer.json")
-    converted = tmp_path / "llama2.pairs.json"
+    original, converted = data_file("llama2.tokenizer.json"), tmp_path / "llama2.pairs.json"
     status, out, _ = lexmill_command("convert-merges", original, "-o", converted)
     assert status == 0 and "converted 58980 of 58980 merges" in out
     sample = "Tokenizers split text: naïve café, 東京, Straße 42 — don't they?\n  indented"

@@ -17,25 +17,24 @@ from conftest import directory_listing, subprocess_env, tokenizer_json
 
 DOC = tokenizer_json(["a", "b", "ab"], [("a", "b")])
 SAVE = "Failed to save tokenizer: "
-# The child's editor holds DOC; its SIGINT raises KeyboardInterrupt even where
-# the test runs with SIGINT ignored (a background job).
+# SIGINT raises KeyboardInterrupt in the child even where the test runs with it ignored (a background job).
 PRELUDE = """\
 import json, os, resource, signal, sys
 import lexmill
 signal.signal(signal.SIGINT, signal.default_int_handler)
 editor = lexmill.Lexmill.from_json(sys.argv[1])
-BIG = json.dumps({"version": "1.0", "added_tokens": [],
-                  "model": {"type": "BPE", "vocab": {"t%d" % i: i for i in range(2000)}, "merges": []}})
+def report(call):
+    try:
+        call()
+    except (OSError, KeyboardInterrupt) as error:
+        print(type(error).__name__, error, flush=True)
 """
 
 
-def child(body, *args):
-    return [sys.executable, "-c", PRELUDE + textwrap.dedent(body), DOC, *map(str, args)]
-
-
-def run_child(body, *args, **kwargs):
-    kwargs.setdefault("stdout", subprocess.PIPE)
-    return subprocess.run(child(body, *args), env=subprocess_env(), stderr=subprocess.PIPE, timeout=120, **kwargs)
+def child(body, *args, popen=False, **kwargs):
+    command = [sys.executable, "-c", PRELUDE + textwrap.dedent(body), DOC, *map(str, args)]
+    kwargs = {"env": subprocess_env(), "stdout": subprocess.PIPE, "text": True, **kwargs}
+    return subprocess.Popen(command, **kwargs) if popen else subprocess.run(command, timeout=120, **kwargs)
 
 
 @pytest.fixture
@@ -51,8 +50,8 @@ def text(editor, tmp_path_factory):
     return path.read_bytes()
 
 
-def test_links_are_followed_and_kept(editor, text, tmp_path):
-    first, second = tmp_path / "a.json", tmp_path / "b.json"
+def test_links_devices_and_modes_are_kept(editor, text, tmp_path):
+    first, second, plain = tmp_path / "a.json", tmp_path / "b.json", tmp_path / "plain.json"
     first.write_bytes(b"old")
     os.link(first, second)
     editor.save(str(second))  # every hard link sees the new text
@@ -62,21 +61,14 @@ def test_links_are_followed_and_kept(editor, text, tmp_path):
         (tmp_path / link).symlink_to(target)
         editor.save(str(tmp_path / link))
         assert (tmp_path / link).is_symlink() and (tmp_path / target).read_bytes() == text
-    assert directory_listing(tmp_path) == ["a.json", "b.json", "dangling.json", "link.json", "sub"]
-
-
-def test_replaced_file_keeps_owner_group_and_mode(editor, text, tmp_path):
-    target = tmp_path / "tokenizer.json"
-    target.write_bytes(b"old")
+    plain.write_bytes(b"old")  # a file the save replaces keeps owner, group and mode
     owner = (65534, 65534) if os.geteuid() == 0 else (os.getuid(), os.getgid())
-    os.chown(target, *owner)
-    target.chmod(0o640)
-    editor.save(str(target))
-    st = target.stat()
-    assert (st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)) == (*owner, 0o640) and target.read_bytes() == text
-
-
-def test_device_is_written_not_replaced(editor):
+    os.chown(plain, *owner)
+    plain.chmod(0o640)
+    editor.save(str(plain))
+    st = plain.stat()
+    assert (st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)) == (*owner, 0o640) and plain.read_bytes() == text
+    assert directory_listing(tmp_path) == ["a.json", "b.json", "dangling.json", "link.json", "plain.json", "sub"]
     editor.save("/dev/null")
     assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
 
@@ -105,25 +97,20 @@ def test_read_only_places_are_refused_and_left_alone(tmp_path, read_only):
             uid = pwd.getpwnam("nobody").pw_uid
         except KeyError:
             pytest.skip("no unprivileged user to run as")
-        if read_only == "file":
-            os.chown(target, uid, -1)
+        os.chown(target, uid if read_only == "file" else -1, -1)
     body = """
         os.chdir(sys.argv[2])
         if os.geteuid() == 0:
             os.setgroups([])
             os.setgid(int(sys.argv[3]))
             os.setuid(int(sys.argv[3]))
-        try:
-            editor.save("tokenizer.json")
-        except OSError as error:
-            print(type(error).__name__, error)
+        report(lambda: editor.save("tokenizer.json"))
     """
     try:
-        run = run_child(body, folder, uid, text=True)
+        run = child(body, folder, uid)
     finally:
         folder.chmod(0o755)
-    assert run.returncode == 0, run.stderr
-    assert run.stdout == "PermissionError " + SAVE + "Failed to write: tokenizer.json\n"
+    assert (run.returncode, run.stdout) == (0, f"PermissionError {SAVE}Failed to write: tokenizer.json\n")
     assert target.read_bytes() == b"old" and directory_listing(folder) == ["tokenizer.json"]
 
 
@@ -136,12 +123,12 @@ def test_streams_are_written_in_place(text, tmp_path, path):
         os.mkfifo(path)
         reader = subprocess.Popen(["cat", str(path)], stdout=subprocess.PIPE)
     try:
-        run = run_child('print("before", flush=True)\neditor.save(sys.argv[2])\nprint("after")', path)
+        run = child('print("before", flush=True)\neditor.save(sys.argv[2])\nprint("after")', path, text=False)
         received = reader.communicate(timeout=60)[0] if reader else run.stdout
     finally:
         if reader:
             reader.kill()
-    assert run.returncode == 0, run.stderr
+    assert run.returncode == 0
     assert received == (text if reader else b"before\n" + text + b"after\n")
 
 
@@ -151,23 +138,18 @@ def test_save_failing_midway_keeps_the_old_file(editor, text, tmp_path, disposit
     target = tmp_path / "tokenizer.json"
     target.write_bytes(b"old")
     body = f"""
-        editor = lexmill.Lexmill.from_json(BIG)
+        editor = lexmill.Lexmill.from_json(json.dumps({{"version": "1.0", "added_tokens": [], "model": {{
+            "type": "BPE", "vocab": {{"t%d" % i: i for i in range(2000)}}, "merges": []}}}}))
         signal.signal(signal.SIGXFSZ, signal.{disposition})
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
-        try:
-            editor.save(sys.argv[2])
-        except OSError as error:
-            print(error)
+        report(lambda: editor.save(sys.argv[2]))
     """
-    run = run_child(body, target, cwd=tmp_path, text=True)
-    if disposition == "SIG_DFL":
-        assert run.returncode == -signal.SIGXFSZ, run.stderr
-    else:
-        assert (run.returncode, run.stdout) == (0, f"{SAVE}Failed to write: {target}\n"), run.stderr
+    run = child(body, target, cwd=tmp_path)
+    assert (run.returncode, run.stdout) == ((-signal.SIGXFSZ, "") if disposition == "SIG_DFL" else
+                                            (0, f"OSError {SAVE}Failed to write: {target}\n"))
     assert target.read_bytes() == b"old"
-    # Nothing is left behind that the next save keeps.
-    editor.save(str(target))
+    editor.save(str(target))  # nothing is left behind that the next save keeps
     assert directory_listing(tmp_path) == ["tokenizer.json"] and target.read_bytes() == text
 
 
@@ -180,33 +162,24 @@ def test_endless_device_is_refused_within_memory():
         except OSError as error:
             print(type(error).__name__, error, error.__cause__.errno)
     """
-    run = run_child(body, text=True)
-    assert run.returncode == 0, run.stderr
-    assert run.stdout == f"OSError Failed to load tokenizer: Failed to read: /dev/zero {errno.EFBIG}\n"
+    assert child(body).stdout == f"OSError Failed to load tokenizer: Failed to read: /dev/zero {errno.EFBIG}\n"
 
 
 @pytest.mark.parametrize("call", ["lexmill.Lexmill(sys.argv[2])", "editor.merge_from(sys.argv[2])",
                                   "editor.sync_single_chars(sys.argv[2])", "editor.save(sys.argv[2])"])
 def test_ctrl_c_ends_a_wait_on_a_fifo_while_other_threads_run(tmp_path, call):
-    # Nobody ever opens the other end of the FIFO.
+    # Nobody ever opens the other end of the FIFO; the other thread must run during the wait.
     fifo = tmp_path / "fifo"
     os.mkfifo(fifo)
     body = """
         import threading, time
-        ticks = 0
-        def tick():
-            global ticks
-            while True:
-                ticks += 1
-                time.sleep(0.001)
-        threading.Thread(target=tick, daemon=True).start()
+        ticks = []
+        threading.Thread(target=lambda: [ticks.append(time.sleep(0.001)) for _ in iter(int, 1)], daemon=True).start()
         print("ready", flush=True)
-        try:
-            CALL
-        except KeyboardInterrupt:
-            print("interrupted after", ticks > 50)
+        report(lambda: CALL)
+        print(len(ticks) > 50)
     """.replace("CALL", call)
-    process = subprocess.Popen(child(body, fifo), env=subprocess_env(), stdout=subprocess.PIPE, text=True)
+    process = child(body, fifo, popen=True)
     try:
         assert process.stdout.readline() == "ready\n"
         time.sleep(0.5)  # time for the child to reach the wait, and for its other thread to tick
@@ -214,4 +187,4 @@ def test_ctrl_c_ends_a_wait_on_a_fifo_while_other_threads_run(tmp_path, call):
         output, _ = process.communicate(timeout=10)
     finally:
         process.kill()
-    assert output == "interrupted after True\n"
+    assert output == "KeyboardInterrupt \nTrue\n"
