@@ -25,13 +25,13 @@ def raised_message(error_class, call):
     return str(raised.value)
 
 
-class Index:
-    """An integer-like object that is not an int."""
-
+class Index:  # an integer-like object that is not an int; it raises `value` if that is an exception
     def __init__(self, value):
         self.value = value
 
     def __index__(self):
+        if isinstance(self.value, BaseException):
+            raise self.value
         return self.value
 
 
@@ -41,14 +41,8 @@ def not_str(name, value):
 
 @pytest.mark.parametrize("error, call, message", [
     (TypeError, lambda L, e: L.Lexmill(), "Lexmill.__new__() missing 1 required positional argument: 'path'"),
-    (TypeError, lambda L, e: L.Lexmill("a", "b"), "Lexmill.__new__() takes 1 positional arguments but 2 were given"),
     (TypeError, lambda L, e: L.Lexmill(pth="a"), "Lexmill.__new__() got an unexpected keyword argument 'pth'"),
     (TypeError, lambda L, e: L.Lexmill("a", path="b"), "Lexmill.__new__() got multiple values for argument 'path'"),
-    (TypeError, lambda L, e: L.Lexmill.from_json(),
-     "Lexmill.from_json() missing 1 required positional argument: 'json_str'"),
-    (TypeError, lambda L, e: e.save("a", "b", "c"), "Lexmill.save() takes 1 positional arguments but 3 were given"),
-    (TypeError, lambda L, e: e.get_token_id("a", token="a"),
-     "Lexmill.get_token_id() got multiple values for argument 'token'"),
     # Binding comes before conversion: the unconvertible 1 is never looked at.
     (TypeError, lambda L, e: L.Lexmill(1, 2), "Lexmill.__new__() takes 1 positional arguments but 2 were given"),
     # Keywords are checked in the order given, before anything is reported missing.
@@ -57,23 +51,15 @@ def not_str(name, value):
     (TypeError, lambda L, e: e.get_vocab(x=1), "Lexmill.get_vocab() takes no keyword arguments"),
     # Text parameters take str only, and say which parameter refused what.
     (TypeError, lambda L, e: e.has_token(b"a"), not_str("token", b"")),
-    (TypeError, lambda L, e: e.get_token_id(None), not_str("token", None)),
-    (TypeError, lambda L, e: e.save(7), not_str("path", 7)),
     (TypeError, lambda L, e: L.Lexmill(pathlib.Path("t")), not_str("path", pathlib.Path())),
-    (TypeError, lambda L, e: L.Lexmill.from_json(json_str=["{}"]), not_str("json_str", [])),
     # IDs are unsigned 32-bit integers; what is no integer says so.
     (OverflowError, lambda L, e: e.get_token_by_id(-1), OUT_OF_RANGE),
     (OverflowError, lambda L, e: e.get_token_by_id(2**32), OUT_OF_RANGE),
-    (OverflowError, lambda L, e: e.get_token_by_id(2**63 - 1), OUT_OF_RANGE),
     (OverflowError, lambda L, e: e.get_token_by_id(Index(-(2**63))), OUT_OF_RANGE),
-    (TypeError, lambda L, e: e.get_token_by_id(1.0),
-     "argument 'id': 'float' object cannot be interpreted as an integer"),
-    (TypeError, lambda L, e: e.get_token_by_id(id="1"),
-     "argument 'id': 'str' object cannot be interpreted as an integer"),
+    (TypeError, lambda L, e: e.get_token_by_id(id=1.0), "argument 'id': 'float' object cannot be interpreted as an integer"),
     # Files: the path exactly as given, the reason after it.
     (FileNotFoundError, lambda L, e: L.Lexmill("./x/../absent.json"), LOAD + "Failed to read: ./x/../absent.json"),
     (IsADirectoryError, lambda L, e: L.Lexmill("/"), LOAD + "Failed to read: /"),
-    (FileNotFoundError, lambda L, e: e.save("/nonexistent/t.json"), SAVE + "Failed to write: /nonexistent/t.json"),
 ])
 def test_messages(lexmill, editor, error, call, message):
     assert raised_message(error, lambda: call(lexmill, editor)) == message
@@ -105,13 +91,7 @@ def test_keywords_and_instances(lexmill, editor, tmp_path):
 
 
 def test_odd_type_names_and_str_subclasses(editor):
-    class Meta(type):
-        def __getattribute__(cls, name):
-            if name == "__qualname__":
-                raise RuntimeError("no name")
-            return super().__getattribute__(name)
-
-    assert raised_message(TypeError, lambda: editor.has_token(Meta("Odd", (), {})())) == \
+    assert raised_message(TypeError, lambda: failing_conversions(RuntimeError)["type name"](editor)) == \
         "argument 'token': '<failed to extract type name>' object cannot be converted to 'PyString'"
 
     class Shouting(str):
@@ -136,24 +116,16 @@ def test_failures_of_index_itself(editor):
     class OwnTypeError(TypeError):
         pass
 
-    def failing(error):
-        class Failing:
-            def __index__(self):
-                raise error
-        return Failing()
-
-    assert raised_message(ValueError, lambda: editor.get_token_by_id(failing(ValueError("no")))) == "no"
-    assert raised_message(OwnTypeError, lambda: editor.get_token_by_id(failing(OwnTypeError("mine")))) == "mine"
+    assert raised_message(ValueError, lambda: editor.get_token_by_id(Index(ValueError("no")))) == "no"
+    assert raised_message(OwnTypeError, lambda: editor.get_token_by_id(Index(OwnTypeError("mine")))) == "mine"
     inner = TypeError("inner")
     inner.__cause__ = KeyError("root")
     with pytest.raises(TypeError) as raised:
-        editor.get_token_by_id(id=failing(inner))
+        editor.get_token_by_id(id=Index(inner))
     assert str(raised.value) == "argument 'id': inner" and raised.value.__cause__ is inner.__cause__
 
 
-def failing_conversions(exception):
-    """Arguments whose conversion meets `exception` where a failure would be dropped."""
-
+def failing_conversions(exception):  # conversions that meet `exception` where a failure could be dropped
     class Tokens(list):
         def __len__(self):  # asked only as a capacity hint
             raise exception
@@ -168,14 +140,10 @@ def failing_conversions(exception):
         def __str__(self):
             raise exception
 
-    class FailingIndex:
-        def __index__(self):
-            raise TypeError(Unprintable())
-
     return {
         "length hint": lambda editor: editor.add_tokens(Tokens(["zz"])),
         "type name": lambda editor: editor.has_token(Meta("Odd", (), {})()),
-        "message of a TypeError": lambda editor: editor.get_token_by_id(FailingIndex()),
+        "message of a TypeError": lambda editor: editor.get_token_by_id(Index(TypeError(Unprintable()))),
     }
 
 
@@ -186,17 +154,6 @@ def test_interrupts_exits_and_memory_errors_are_never_dropped(editor, place, exc
     with pytest.raises(exception):
         failing_conversions(exception)[place](editor)
     assert editor.to_json() == before
-
-
-@pytest.mark.parametrize("content, reason", [
-    (b"not json", "Failed to parse tokenizer.json"),
-    (tokenizer_json(model_extra={"type": "WordPiece"}).encode(), "Only BPE tokenizers are supported"),
-    (b'{"version": "\xff"}', "Failed to read: {path}"),
-])
-def test_unusable_file(lexmill, tmp_path, content, reason):
-    path = tmp_path / "tokenizer.json"
-    path.write_bytes(content)
-    assert raised_message(OSError, lambda: lexmill.Lexmill(str(path))) == LOAD + reason.format(path=path)
 
 
 def test_os_errors_carry_the_message_and_the_system_reason_as_cause(lexmill, editor, tmp_path):
@@ -237,10 +194,9 @@ def test_calls_leak_no_references(editor):
     argument, token = object(), "ab" * 3
     before = sys.getrefcount(argument), sys.getrefcount(token)
     for _ in range(50):
-        with pytest.raises(TypeError):
-            editor.has_token(token=argument)
-        with pytest.raises(TypeError):
-            editor.save(argument, argument)
+        for call in (lambda: editor.has_token(token=argument), lambda: editor.save(argument, argument)):
+            with pytest.raises(TypeError):
+                call()
         editor.has_token(token)
         editor.get_token_id(token=token)
     assert (sys.getrefcount(argument), sys.getrefcount(token)) == before
