@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "editor/added_tokens.h"
@@ -48,9 +49,8 @@ void check_state(const Editor& editor, const ReferenceEditor& ref, const std::st
     FUZZ_CHECK(added.size() == ref.added.size(), where + ": added tokens");
     for (size_t i = 0; i < added.size(); ++i) FUZZ_CHECK(added_token_id(added[i]) == ref.added[i].id, where + ": added token id");
     FUZZ_CHECK(editor.added_tokens_read_differently() == ref.added_tokens_read_differently(), where + ": added_tokens_read_differently");
-    GapReport gaps = editor.check_vocab_gaps(), want = ref.gaps();
-    FUZZ_CHECK(gaps.has_gaps == want.has_gaps && gaps.total_gaps == want.total_gaps && gaps.min_id == want.min_id &&
-                   gaps.max_id == want.max_id, where + ": check_vocab_gaps");
+    auto gap_key = [](const GapReport& g) { return std::tuple(g.has_gaps, g.total_gaps, g.min_id, g.max_id); };
+    FUZZ_CHECK(gap_key(editor.check_vocab_gaps()) == gap_key(ref.gaps()), where + ": check_vocab_gaps");
     TokenizerStats stats = editor.get_stats();
     uint64_t singles = std::count_if(ref.vocab.begin(), ref.vocab.end(), [](const auto& e) { return count_chars(e.first) == 1; });
     FUZZ_CHECK(stats.vocab_size == ref.vocab.size() && stats.merges_count == ref.merges.size() &&
@@ -95,13 +95,7 @@ uint32_t pick_id(Bytes& in, const ReferenceEditor& ref) {
 AdditionMethod method_of(bool reachable) { return reachable ? AdditionMethod::reachable : AdditionMethod::chain; }
 
 // The file sync_single_chars reads its source from, one per process.
-const std::string& sync_source_path() {
-    static const std::string path = [] {
-        const char* folder = std::getenv("TMPDIR");
-        return std::string(folder && *folder ? folder : "/tmp") + "/lexmill-fuzz-sync-" + std::to_string(getpid()) + ".json";
-    }();
-    return path;
-}
+const std::string kSyncSource = std::filesystem::temp_directory_path() / ("lexmill-fuzz-sync-" + std::to_string(getpid()) + ".json");
 
 }  // namespace
 
@@ -146,8 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } break;
             case 3: case 4: {
                 std::string t = pick_token(in, ref);
-                RemovalResult got = editor.remove_token(t);
-                check_removal(got, ref.remove_token(t), t);
+                check_removal(editor.remove_token(t), ref.remove_token(t), t);
             } break;
             case 5: {
                 std::vector<std::string> tokens = pick_tokens(in, ref);
@@ -163,21 +156,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 6: {
                 uint64_t count = in.below(6);
                 uint32_t min_id = pick_id(in, ref);
-                auto key = [](const ShrinkCandidate& c) { return std::tuple(c.token, c.id, c.char_length); };
                 std::vector<std::tuple<std::string, uint32_t, uint64_t>> got, want;
-                for (const ShrinkCandidate& c : editor.find_tokens_to_shrink(count, min_id)) got.push_back(key(c));
-                for (const ShrinkCandidate& c : ref.shrink_candidates(count, min_id)) want.push_back(key(c));
+                for (const ShrinkCandidate& c : editor.find_tokens_to_shrink(count, min_id)) got.emplace_back(c.token, c.id, c.char_length);
+                for (const ShrinkCandidate& c : ref.shrink_candidates(count, min_id)) want.emplace_back(c.token, c.id, c.char_length);
                 FUZZ_CHECK(got == want, "find_tokens_to_shrink");
-                if (in.flag()) break;  // only the preview
-                FUZZ_CHECK(same_counters(editor.shrink(count, min_id), ref.shrink(count, min_id)), "shrink result");
+                if (!in.flag()) FUZZ_CHECK(same_counters(editor.shrink(count, min_id), ref.shrink(count, min_id)), "shrink result");
             } break;
             case 7: {
-                ReindexResult got = editor.reindex_vocab(), want = ref.reindex();
-                FUZZ_CHECK(got.vocab_size == want.vocab_size && got.merges_count == want.merges_count &&
-                               got.old_min_id == want.old_min_id && got.old_max_id == want.old_max_id &&
-                               got.new_min_id == want.new_min_id && got.new_max_id == want.new_max_id &&
-                               got.ids_remapped == want.ids_remapped && got.gaps_removed == want.gaps_removed &&
-                               got.old_ids == want.old_ids && got.new_ids == want.new_ids, "reindex_vocab result");
+                auto key = [](const ReindexResult& r) { const auto& [a, b, c, d, e, f, g, h, i, j] = r; return std::tie(a, b, c, d, e, f, g, h, i, j); };
+                FUZZ_CHECK(key(editor.reindex_vocab()) == key(ref.reindex()), "reindex_vocab result");
             } break;
             case 8: {
                 std::vector<std::string> tokens = pick_tokens(in, ref);
@@ -195,22 +182,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 10: FUZZ_CHECK(same_validation(editor.validate_merges(), ref.validate()), "validate_merges"); break;
             case 11: {
                 uint32_t id = pick_id(in, ref);
-                std::optional<std::string_view> got = editor.get_token_by_id(id);
-                std::optional<std::string> want = ref.token_by_id(id);
-                FUZZ_CHECK(got.has_value() == want.has_value() && (!got || *got == *want), "get_token_by_id " + std::to_string(id));
+                FUZZ_CHECK(editor.get_token_by_id(id) == ref.token_by_id(id), "get_token_by_id " + std::to_string(id));
             } break;
             case 12: {
                 const std::string source_text = random_document(in, false);
                 const uint32_t min_id = pick_id(in, ref);
-                const std::string& path = sync_source_path();
-                std::ofstream(path, std::ios::binary | std::ios::trunc) << source_text;
+                std::ofstream(kSyncSource, std::ios::binary | std::ios::trunc) << source_text;
                 Result<Editor> source = Editor::from_json(source_text);
                 FUZZ_CHECK(source, "generated source does not open");
                 std::vector<std::string> chars;
                 for (const VocabEntry& e : source->get_single_char_tokens()) chars.emplace_back(e.token);
                 std::string progress;
-                Result<SyncReport> got = editor.sync_single_chars(path, min_id, [&](std::string_view t) { progress += t; }, IoHooks{});
-                std::remove(path.c_str());
+                Result<SyncReport> got = editor.sync_single_chars(kSyncSource, min_id, [&](std::string_view t) { progress += t; }, IoHooks{});
+                std::remove(kSyncSource.c_str());
                 FUZZ_CHECK(got, "sync_single_chars failed on a readable source: " + (got ? "" : got.error().message));
                 SyncReport want = ref.sync_single_chars(chars, min_id);
                 FUZZ_CHECK(same_counters(*got, want), "sync_single_chars counters");
@@ -220,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             default: {
                 std::string t = pick_token(in, ref);
                 std::optional<uint32_t> id = editor.get_token_id(t);
-                FUZZ_CHECK(editor.has_token(t) == ref.has(t) && id.has_value() == ref.has(t) && (!id || *id == ref.vocab.at(t)),
+                FUZZ_CHECK(editor.has_token(t) == ref.has(t) && id == (ref.has(t) ? std::optional(ref.vocab.at(t)) : std::nullopt),
                            "has_token and get_token_id of " + json_text(t));
             }
         }

@@ -35,11 +35,7 @@ inline std::vector<std::string> characters(const std::string& text) {
 
 // An added-token entry as the editor reads it: "content" when a string, "id"
 // when an unsigned 32-bit integer, and whether "id" is there at all.
-struct AddedEntry {
-    std::optional<std::string> content;
-    std::optional<uint32_t> id;
-    bool has_id = false;
-};
+struct AddedEntry { std::optional<std::string> content; std::optional<uint32_t> id; bool has_id = false; };
 
 struct ReferenceEditor {
     std::map<std::string, uint32_t> vocab;
@@ -68,9 +64,7 @@ struct ReferenceEditor {
     void insert(const std::string& t) {
         uint32_t id = next_id;
         while (used_ids.count(id)) ++id;
-        used_ids.insert(id);
-        next_id = id + 1;
-        vocab.emplace(t, id);
+        used_ids.insert(id), next_id = id + 1, vocab.emplace(t, id);
         if (insert_log) insert_log->push_back(t);
     }
     void ensure(const std::string& t) { if (!has(t)) insert(t); }
@@ -83,10 +77,9 @@ struct ReferenceEditor {
     lexmill::ValidationResult validate() const {
         lexmill::ValidationResult r;
         for (size_t p = 0; p < merges.size(); ++p) {
-            if (has(merges[p].first + merges[p].second)) ++r.valid_count;
-            else r.invalid_merges.push_back({p, merges[p].first, merges[p].second});
+            if (!has(merges[p].first + merges[p].second)) r.invalid_merges.push_back({p, merges[p].first, merges[p].second});
         }
-        r.invalid_count = r.invalid_merges.size();
+        r.invalid_count = r.invalid_merges.size(), r.valid_count = merges.size() - r.invalid_count;
         return r;
     }
     uint64_t remove_invalid_merges() {
@@ -96,13 +89,11 @@ struct ReferenceEditor {
     // Each character, and each prefix from the first one, joined by a merge.
     Merges chain(const std::string& text) {
         Merges out;
-        std::vector<std::string> chars = characters(text);
-        std::string current = chars.empty() ? "" : chars[0];
-        if (!chars.empty()) ensure(current);
-        for (size_t k = 1; k < chars.size(); ++k) {
-            ensure(chars[k]);
-            if (!has_merge(current, chars[k])) append_merge(current, chars[k], out);
-            ensure(current += chars[k]);
+        std::string current;
+        for (const std::string& c : characters(text)) {
+            ensure(c);
+            if (!current.empty() && !has_merge(current, c)) append_merge(current, c, out);
+            ensure(current += c);
         }
         return out;
     }
@@ -111,33 +102,24 @@ struct ReferenceEditor {
         lexmill::AdditionResult r{token, !has(token), "already_exists", {}};
         std::vector<std::string> chars = characters(token);
         if (!r.added) return r;
-        if (chars.size() == 1) {
-            insert(token);
-            r.method = "single_char";
-        } else if (reachable) {
+        r.method = chars.size() == 1 ? "single_char" : reachable ? "reachable" : "char_chain";
+        if (chars.size() == 1) return insert(token), r;
+        if (reachable) {
             for (const std::string& c : chars) ensure(c);
             // Each time BPE gets stuck, its first two pieces are joined by a new merge at the end.
             for (auto p = bpe(token); p.size() > 1; p = bpe(token)) {
                 for (const std::string& piece : {p[0], p[1], p[0] + p[1]}) ensure(piece);
                 append_merge(p[0], p[1], r.added_merges);
             }
-            ensure(token);
-            r.method = "reachable";
-        } else {
-            std::string prefix = token;  // the longest proper prefix in the vocabulary, if any
-            for (size_t k = chars.size(); k > 1 && (k == chars.size() || !has(prefix)); --k) prefix.resize(prefix.size() - chars[k - 1].size());
-            if (chars.size() < 2 || !has(prefix)) {
-                r.added_merges = chain(token);
-                ensure(token);
-                r.method = "char_chain";
-                return r;
-            }
-            std::string suffix = token.substr(prefix.size());
-            if (!has(suffix)) r.added_merges = chain(suffix);
-            if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, r.added_merges);
-            insert(token);
-            r.method = "longest_prefix";
+            return ensure(token), r;
         }
+        std::string prefix = token;  // the longest proper prefix in the vocabulary, if any
+        for (size_t k = chars.size(); k > 1 && (k == chars.size() || !has(prefix)); --k) prefix.resize(prefix.size() - chars[k - 1].size());
+        if (chars.size() < 2 || !has(prefix)) return r.added_merges = chain(token), ensure(token), r;
+        std::string suffix = token.substr(prefix.size());
+        if (!has(suffix)) r.added_merges = chain(suffix);
+        if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, r.added_merges);
+        insert(token), r.method = "longest_prefix";
         return r;
     }
     bool add_token_atomic(const std::string& t) { return !has(t) && (insert(t), true); }
@@ -176,10 +158,7 @@ struct ReferenceEditor {
         return {marked, removed};
     }
 
-    struct Removal {
-        std::set<std::string> tokens;
-        std::multiset<Pair> merges;
-    };
+    struct Removal { std::set<std::string> tokens; std::multiset<Pair> merges; };
     // `freed_ids` receives the IDs that became free.
     Removal remove_token(const std::string& token, std::set<uint32_t>* freed_ids = nullptr) {
         auto [marked, removed] = cascade(token);
@@ -254,17 +233,13 @@ struct ReferenceEditor {
         r.old_min_id = lo, r.old_max_id = hi, r.new_max_id = target.back();
         if (k == order.size()) return r;
         for (size_t j = k; j < order.size(); ++j) {
-            if (order[j].second != target[j]) r.old_ids.push_back(order[j].second), r.new_ids.push_back(target[j]);
-            vocab[order[j].first] = target[j];
+            if (order[j].second != target[j]) r.old_ids.push_back(order[j].second), r.new_ids.push_back(vocab[order[j].first] = target[j]);
         }
         for (AddedEntry& e : added) if (e.content && has(*e.content) && e.has_id) e.id = vocab.at(*e.content);
         uint64_t reserved_inside = 0;
-        for (uint32_t id : reserved) {
-            reserved_inside += id <= hi && std::none_of(order.begin(), order.end(), [&](const auto& o) { return o.second == id; });
-        }
+        for (uint32_t id : reserved) reserved_inside += id <= hi && std::none_of(order.begin(), order.end(), [&](const auto& o) { return o.second == id; });
         rebuild_used_ids();
-        r.ids_remapped = order.size() - k;
-        r.gaps_removed = inner + lo - std::min<uint64_t>(inner + lo, reserved_inside);
+        r.ids_remapped = order.size() - k, r.gaps_removed = inner + lo - std::min<uint64_t>(inner + lo, reserved_inside);
         return r;
     }
 
@@ -291,9 +266,7 @@ struct ReferenceEditor {
             const size_t merges_before = merges.size();
             const uint32_t next_before = next_id;
             std::vector<std::string> fresh;
-            insert_log = &fresh;
-            add(token, reachable);
-            insert_log = nullptr;
+            insert_log = &fresh, add(token, reachable), insert_log = nullptr;
             const size_t appended = merges.size() - merges_before;
             spared.insert(fresh.begin(), fresh.end());
             bool paid = true;
@@ -305,16 +278,11 @@ struct ReferenceEditor {
                     if (count_chars(t) != 1 && !bracketed(t) && !is_spared(t)) order.emplace_back(UINT64_MAX - count_chars(t), !produced(t), t);
                 }
                 std::sort(order.begin(), order.end());
-                auto victim = std::find_if(order.begin(), order.end(), [&](const auto& o) {
-                    std::set<std::string> marked = cascade(std::get<2>(o)).first;
-                    return std::none_of(marked.begin(), marked.end(), is_spared);
-                });
-                paid = victim != order.end();
-                if (paid) remove_token(std::get<2>(*victim), &free), ++report.tokens_removed;
+                auto victim = std::find_if(order.begin(), order.end(), [&](const auto& o) { return std::ranges::none_of(cascade(std::get<2>(o)).first, is_spared); });
+                if ((paid = victim != order.end())) remove_token(std::get<2>(*victim), &free), ++report.tokens_removed;
             }
             if (paid) {
-                renumber(fresh, free, next_before);
-                ++report.tokens_added;
+                renumber(fresh, free, next_before), ++report.tokens_added;
                 continue;
             }
             for (const std::string& t : fresh) used_ids.erase(vocab.at(t)), vocab.erase(t);
@@ -337,12 +305,10 @@ struct ReferenceEditor {
         std::tie(report.total_tokens_removed, report.total_merges_removed) = remove_candidates(missing.size(), min_id, &free, roots);
         for (size_t i = 0; i < missing.size() && vocab.size() < report.initial_vocab_size; ++i, ++report.chars_added_count) {
             uint32_t next_before = next_id;
-            insert(missing[i]);
-            renumber({missing[i]}, free, next_before);
+            insert(missing[i]), renumber({missing[i]}, free, next_before);
         }
         report.chars_not_added = missing.size() - report.chars_added_count;
-        reindex();
-        report.final_vocab_size = vocab.size();
+        reindex(), report.final_vocab_size = vocab.size();
         return report;
     }
 
