@@ -40,10 +40,7 @@ void check_state(const Editor& editor, const ReferenceEditor& ref, const std::st
     std::vector<Pair> merges;
     for (const MergeView& m : editor.get_merges()) merges.emplace_back(m.left, m.right);
     FUZZ_CHECK(merges == ref.merges, where + ": merge lists");
-    std::multiset<uint32_t> used;
-    editor.used_ids().for_each([&](uint32_t id) { used.insert(id); });
-    FUZZ_CHECK(used.size() == editor.used_ids().size() && used == std::multiset<uint32_t>(ref.used_ids.begin(), ref.used_ids.end()),
-               where + ": reserved IDs");
+    FUZZ_CHECK(used_ids(editor) == ref.used_ids && editor.used_ids().size() == ref.used_ids.size(), where + ": reserved IDs");
     FUZZ_CHECK(editor.next_id() == ref.next_id, where + ": next_id " + std::to_string(editor.next_id()) + " vs " + std::to_string(ref.next_id));
     const std::vector<JsonValue>& added = editor.document().added_tokens;
     FUZZ_CHECK(added.size() == ref.added.size(), where + ": added tokens");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -61,6 +62,12 @@ inline std::string token(Bytes& in) {
         out += kPieces[p & 0x80 ? p % std::size(kPieces) : p % 5];
     }
     return out;
+}
+
+inline std::set<uint32_t> used_ids(const Editor& editor) {
+    std::set<uint32_t> used;
+    editor.used_ids().for_each([&](uint32_t id) { used.insert(id); });
+    return used;
 }
 
 inline std::string json_text(std::string_view text) {

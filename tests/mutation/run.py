@@ -1,12 +1,9 @@
-"""How many faults do the fast tests catch? A mutation run of the C++ core.
+"""How many faults do the fast tests catch? A mutation run of the C++ core (tests/README.md).
 
     python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT]
 
-A fixed, seeded sample of universalmutator's one-line faults of src/document and
-src/editor is put in place one at a time (restored after each, also on Ctrl-C);
-the build and the fast tests run against each. A fault that does not build is
-replaced by the next in the sample; one whose tests fail, crash or time out is
-caught. Prints each verdict, the share caught and the survivors (tests/README.md).
+A fixed, seeded sample of universalmutator's one-line faults of src/document and src/editor, put in place
+one at a time (restored after each, also on Ctrl-C); a fault whose build and fast tests pass survives.
 """
 
 import argparse
@@ -84,8 +81,8 @@ def main():
     parser.add_argument("--list", action="store_true", help="only print the sample")
     parser.add_argument("--only", metavar="TEXT", help="only the mutants of source files whose path contains TEXT")
     args = parser.parse_args()
-    if shutil.which("mutate") is None:
-        sys.exit("needs universalmutator: pip install universalmutator")
+    if shutil.which("mutate") is None:  # its own interpreter; the tests run on this one, sys.executable
+        sys.exit("needs universalmutator's mutate on PATH: install it here, or add its bin folder at the end of PATH")
     pool = candidates(args.seed)
     if args.only:
         pool = [mutant for mutant in pool if args.only in str(mutant[0].relative_to(REPO))]
