@@ -1,12 +1,8 @@
-// Parser harness: arbitrary bytes as tokenizer.json text (the replay program
-// also reads whole files: test_cpp_harness.py hands it JSON test suites and
-// real tokenizers).
-//
-// - The fast input may decline anything, but what it accepts the exact
-//   scanner accepts too, as an equal document.
-// - A document that parses is written in both layouts; each text parses back
-//   to the same document and is written again byte for byte the same.
-// - Opening the text as an editor agrees with the parse (BPE check aside).
+// Parser harness: arbitrary bytes as tokenizer.json text (the replay program also reads whole files:
+// test_cpp_harness.py hands it JSON test suites and real tokenizers). What the fast input accepts, the
+// exact scanner accepts too, as an equal document; a document that parses is written in both layouts,
+// and each text parses back to the same document and is written again byte for byte the same; opening
+// the text as an editor agrees with the parse (BPE check aside).
 
 #include <simdjson.h>
 
@@ -35,14 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     Tokenizer fast_doc, exact_doc;
     bool fast = false;
-    {
-        simdjson::padded_string padded(text);
-        simdjson::ondemand::parser parser;
-        simdjson::ondemand::document json;
-        if (!parser.iterate(padded).get(json)) {
-            SimdInput input(json);
-            fast = read_tokenizer(input, fast_doc);
-        }
+    simdjson::padded_string padded(text);
+    simdjson::ondemand::parser parser;
+    simdjson::ondemand::document json;
+    if (!parser.iterate(padded).get(json)) {
+        SimdInput input(json);
+        fast = read_tokenizer(input, fast_doc);
     }
     JsonScanner scanner(text);
     const bool exact = read_tokenizer(scanner, exact_doc);

@@ -79,13 +79,8 @@ inline std::string json_text(std::string_view text) {
 // Mostly the next ID; when `wild` also likely duplicates, gaps and IDs at the
 // top of the 32-bit range.
 inline uint32_t pick_id(Bytes& in, uint32_t next, bool wild) {
-    if (!wild) return next;
-    switch (in.below(8)) {
-        case 0: return in.below(8);
-        case 1: return 0xFFFFFFFFu - in.below(4);
-        case 2: return next + in.below(16);
-        default: return next;
-    }
+    const uint32_t kind = wild ? in.below(8) : 3;
+    return kind == 0 ? in.below(8) : kind == 1 ? 0xFFFFFFFFu - in.below(4) : kind == 2 ? next + in.below(16) : next;
 }
 
 // The text of a small tokenizer document: single characters first, so that
@@ -101,6 +96,7 @@ inline std::string random_document(Bytes& in, bool wild) {
     }
     auto some_token = [&] { return vocab[in.below(static_cast<uint32_t>(vocab.size()))].first; };
     std::string merges;
+    auto add_merge = [&](const std::string& left, const std::string& right) { merges += (merges.empty() ? "[" : ", [") + json_text(left) + ", " + json_text(right) + "]"; };
     for (uint32_t i = 0, n = in.below(10); i < n; ++i) {
         if (!vocab.empty() && in.below(4) != 0) {
             std::string t = some_token();
@@ -108,23 +104,19 @@ inline std::string random_document(Bytes& in, bool wild) {
             for (size_t c = 1; c < t.size(); ++c) if ((static_cast<unsigned char>(t[c]) & 0xC0) != 0x80) cuts.push_back(c);
             if (!cuts.empty()) {
                 size_t cut = cuts[in.below(static_cast<uint32_t>(cuts.size()))];
-                merges += (i ? ", [" : "[") + json_text(t.substr(0, cut)) + ", " + json_text(t.substr(cut)) + "]";
+                add_merge(t.substr(0, cut), t.substr(cut));
                 continue;
             }
         }
         std::string right = token(in), left = token(in);
-        merges += (i ? ", [" : "[") + json_text(left) + ", " + json_text(right) + "]";
+        add_merge(left, right);
     }
     std::string added;
     for (uint32_t i = 0, n = in.below(4); i < n; ++i) {
         std::string content = vocab.empty() || in.flag() ? token(in) : some_token();
         std::string entry = "{\"content\": " + json_text(content) + ", \"special\": " + (in.flag() ? "true" : "false");
-        switch (in.below(6)) {
-            case 0: break;
-            case 1: entry += ", \"id\": -1"; break;
-            case 2: entry += ", \"id\": 3.0"; break;
-            default: entry += ", \"id\": " + std::to_string(pick_id(in, next++, wild));
-        }
+        const uint32_t kind = in.below(6);
+        entry += kind == 0 ? "" : kind == 1 ? ", \"id\": -1" : kind == 2 ? ", \"id\": 3.0" : ", \"id\": " + std::to_string(pick_id(in, next++, wild));
         entry += "}";
         if (wild && in.below(8) == 0) entry = in.flag() ? "\"not an object\"" : "7";
         added += (i ? ", " : "") + entry;

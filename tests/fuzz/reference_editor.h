@@ -20,9 +20,7 @@ using lexmill::count_chars;
 using Pair = std::pair<std::string, std::string>;
 using Merges = std::vector<lexmill::MergeText>;
 
-inline bool bracketed(const std::string& t) {
-    return !t.empty() && ((t.front() == '[' && t.back() == ']') || (t.front() == '<' && t.back() == '>'));
-}
+inline bool bracketed(const std::string& t) { return !t.empty() && ((t.front() == '[' && t.back() == ']') || (t.front() == '<' && t.back() == '>')); }
 
 inline std::vector<std::string> characters(const std::string& text) {
     std::vector<std::string> out;
@@ -52,15 +50,9 @@ struct ReferenceEditor {
         next_id = used_ids.empty() ? 1 : *used_ids.rbegin() + 1;
     }
     bool has(const std::string& t) const { return vocab.count(t) != 0; }
-    bool registered(const std::string& t) const {
-        return std::any_of(added.begin(), added.end(), [&](const AddedEntry& e) { return e.content == t; });
-    }
-    bool has_merge(const std::string& l, const std::string& r) const {
-        return std::find(merges.begin(), merges.end(), Pair(l, r)) != merges.end();
-    }
-    bool produced(const std::string& t) const {
-        return std::any_of(merges.begin(), merges.end(), [&](const Pair& m) { return m.first + m.second == t; });
-    }
+    bool registered(const std::string& t) const { return std::ranges::any_of(added, [&](const AddedEntry& e) { return e.content == t; }); }
+    bool has_merge(const std::string& l, const std::string& r) const { return std::ranges::find(merges, Pair(l, r)) != merges.end(); }
+    bool produced(const std::string& t) const { return std::ranges::any_of(merges, [&](const Pair& m) { return m.first + m.second == t; }); }
     void insert(const std::string& t) {
         uint32_t id = next_id;
         while (used_ids.count(id)) ++id;
@@ -76,15 +68,12 @@ struct ReferenceEditor {
 
     lexmill::ValidationResult validate() const {
         lexmill::ValidationResult r;
-        for (size_t p = 0; p < merges.size(); ++p) {
+        for (size_t p = 0; p < merges.size(); ++p)
             if (!has(merges[p].first + merges[p].second)) r.invalid_merges.push_back({p, merges[p].first, merges[p].second});
-        }
         r.invalid_count = r.invalid_merges.size(), r.valid_count = merges.size() - r.invalid_count;
         return r;
     }
-    uint64_t remove_invalid_merges() {
-        return std::erase_if(merges, [&](const Pair& m) { return !has(m.first + m.second); });
-    }
+    uint64_t remove_invalid_merges() { return std::erase_if(merges, [&](const Pair& m) { return !has(m.first + m.second); }); }
 
     // Each character, and each prefix from the first one, joined by a merge.
     Merges chain(const std::string& text) {
@@ -146,7 +135,7 @@ struct ReferenceEditor {
         std::set<std::string> marked;
         std::set<size_t> removed;
         for (std::vector<std::string> stack{token}; !stack.empty();) {
-            std::string t = stack.back();
+            std::string t = std::move(stack.back());
             stack.pop_back();
             if (!marked.insert(t).second) continue;
             for (size_t p = 0; p < merges.size(); ++p) {
@@ -178,12 +167,9 @@ struct ReferenceEditor {
     // Longest first, then the highest ID.
     std::vector<lexmill::ShrinkCandidate> shrink_candidates(uint64_t count, uint32_t min_id) const {
         std::vector<lexmill::ShrinkCandidate> all;
-        for (const auto& [t, id] : vocab) {
+        for (const auto& [t, id] : vocab)
             if (id >= min_id && count_chars(t) >= 2 && !bracketed(t) && !registered(t)) all.push_back({t, id, count_chars(t)});
-        }
-        std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
-            return a.char_length != b.char_length ? a.char_length > b.char_length : a.id > b.id;
-        });
+        std::ranges::stable_sort(all, std::greater{}, [](const auto& c) { return std::pair(c.char_length, c.id); });
         all.resize(std::min<size_t>(all.size(), count));
         return all;
     }
@@ -225,16 +211,15 @@ struct ReferenceEditor {
         std::set<uint32_t> reserved;
         for (const AddedEntry& e : added) if (e.id && !(e.content && has(*e.content))) reserved.insert(*e.id);
         std::vector<std::pair<std::string, uint32_t>> order(vocab.begin(), vocab.end());
-        std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        std::ranges::stable_sort(order, {}, &std::pair<std::string, uint32_t>::second);
         std::vector<uint32_t> target;
         for (uint32_t next = 0; target.size() < order.size(); ++next) if (!reserved.count(next)) target.push_back(next);
         size_t k = 0;
         while (k < order.size() && order[k].second == target[k]) ++k;
         r.old_min_id = lo, r.old_max_id = hi, r.new_max_id = target.back();
         if (k == order.size()) return r;
-        for (size_t j = k; j < order.size(); ++j) {
+        for (size_t j = k; j < order.size(); ++j)
             if (order[j].second != target[j]) r.old_ids.push_back(order[j].second), r.new_ids.push_back(vocab[order[j].first] = target[j]);
-        }
         for (AddedEntry& e : added) if (e.content && has(*e.content) && e.has_id) e.id = vocab.at(*e.content);
         uint64_t reserved_inside = 0;
         for (uint32_t id : reserved) reserved_inside += id <= hi && std::none_of(order.begin(), order.end(), [&](const auto& o) { return o.second == id; });
@@ -274,11 +259,10 @@ struct ReferenceEditor {
                 // Longest first, then produced by a merge, then bytewise; a
                 // token whose cascade would take a spared one is passed over.
                 std::vector<std::tuple<uint64_t, bool, std::string>> order;
-                for (const auto& [t, id] : vocab) {
+                for (const auto& [t, id] : vocab)
                     if (count_chars(t) != 1 && !bracketed(t) && !is_spared(t)) order.emplace_back(UINT64_MAX - count_chars(t), !produced(t), t);
-                }
-                std::sort(order.begin(), order.end());
-                auto victim = std::find_if(order.begin(), order.end(), [&](const auto& o) { return std::ranges::none_of(cascade(std::get<2>(o)).first, is_spared); });
+                std::ranges::sort(order);
+                auto victim = std::ranges::find_if(order, [&](const auto& o) { return std::ranges::none_of(cascade(std::get<2>(o)).first, is_spared); });
                 if ((paid = victim != order.end())) remove_token(std::get<2>(*victim), &free), ++report.tokens_removed;
             }
             if (paid) {
@@ -314,9 +298,8 @@ struct ReferenceEditor {
 
     uint64_t pin_added_tokens() {
         uint64_t pinned = 0;
-        for (const AddedEntry& e : added) {
+        for (const AddedEntry& e : added)
             if (e.content && e.id && !e.content->empty() && !has(*e.content) && !token_by_id(*e.id)) pinned += vocab.emplace(*e.content, *e.id).second;
-        }
         return pinned;
     }
 
