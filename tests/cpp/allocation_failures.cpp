@@ -20,9 +20,8 @@ namespace {
 long countdown = -1;  // allocations left before the injected failure; negative when none is armed
 
 void* allocate(std::size_t size) {
-    if (countdown >= 0 && countdown-- == 0) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
+    void* p = countdown >= 0 && countdown-- == 0 ? nullptr : std::malloc(size ? size : 1);
+    return p ? p : throw std::bad_alloc();
 }
 
 }  // namespace
@@ -50,12 +49,6 @@ const char* kDocument = R"({"version": "1.0", "added_tokens": [
     "merges": [["a", "b"], ["b", "c"], ["ab", "c"], ["c", "d"], ["abc", "d"], ["d", "e"], ["a", "de"],
                ["bc", "de"], ["é", "a"], ["a", "é"], ["a", "bc"]]}})";
 
-std::string state_of(const Editor& editor) {
-    std::string state = editor.to_json() + "\nnext " + std::to_string(editor.next_id()) + ", reserved";
-    for (uint32_t id : used_ids(editor)) state += " " + std::to_string(id);
-    return state;
-}
-
 // The same edits on the failed editor and on one opened afresh from its text
 // must give the same results: derived state left stale by the failure shows.
 void check_usable(Editor& editor, const std::string& where) {
@@ -66,10 +59,7 @@ void check_usable(Editor& editor, const std::string& where) {
     for (const VocabEntry& e : editor.get_vocab()) expected.insert(e.id);
     for (const JsonValue& entry : editor.document().added_tokens) if (std::optional<uint32_t> id = added_token_id(entry)) expected.insert(*id);
     FUZZ_CHECK(used_ids(editor) == expected, where + ": reserved IDs are not the vocabulary's and the added tokens'");
-    for (Editor* e : {&editor, &*fresh}) {
-        e->remove_token("bc");
-        e->add_tokens_keep_size({"zzzz", "abcde"}, std::nullopt, AdditionMethod::reachable);
-    }
+    for (Editor* e : {&editor, &*fresh}) e->remove_token("bc"), e->add_tokens_keep_size({"zzzz", "abcde"}, std::nullopt, AdditionMethod::reachable);
     FUZZ_CHECK(same_counters(editor.add_tokens_keep_size({"qq"}, std::nullopt), fresh->add_tokens_keep_size({"qq"}, std::nullopt)) &&
                    editor.to_json() == fresh->to_json(),
                where + ": further edits differ from a fresh editor's:\n" + editor.to_json() + "\n" + fresh->to_json());
@@ -98,8 +88,7 @@ int main() {
         {"remove_invalid_merges", false, [](Editor& e) { e.remove_invalid_merges(); }},
         {"pin_added_tokens", false, [](Editor& e) { e.pin_added_tokens(); }},
         {"add_tokens_keep_size", false, [](Editor& e) { e.add_tokens_keep_size({"abcdx", "xyzw", "de"}, std::vector<std::string>{"ab"}); }},
-        {"add_tokens_keep_size reachable", false,
-         [](Editor& e) { e.add_tokens_keep_size({"abcdeab", "q"}, std::nullopt, AdditionMethod::reachable); }},
+        {"add_tokens_keep_size reachable", false, [](Editor& e) { e.add_tokens_keep_size({"abcdeab", "q"}, std::nullopt, AdditionMethod::reachable); }},
         {"sync_single_chars", false, [&](Editor& e) { (void)e.sync_single_chars(source_path, 0, [](std::string_view) {}, IoHooks{}); }},
         {"merge_tokenizer", true, [&](Editor& e) { (void)e.merge_tokenizer(*merge_source, 30); }},
     };
@@ -114,11 +103,7 @@ int main() {
             if (std::getenv("TRACE")) std::fprintf(stderr, "%s %ld\n", op.name, k);
             bool failed = false;
             countdown = k;
-            try {
-                op.run(editor);
-            } catch (const std::bad_alloc&) {
-                failed = true;
-            }
+            try { op.run(editor); } catch (const std::bad_alloc&) { failed = true; }
             countdown = -1;
             const std::string where = std::string(op.name) + " failing at allocation " + std::to_string(k) + (failed ? "" : " (absorbed)");
             FUZZ_CHECK(!failed || !op.all_or_nothing || state_of(editor) == before, where + ": the editor changed:\n" + state_of(editor));

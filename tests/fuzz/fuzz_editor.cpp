@@ -31,11 +31,9 @@ bool same_validation(const ValidationResult& a, const ValidationResult& b) {
 }
 
 void check_state(const Editor& editor, const ReferenceEditor& ref, const std::string& where) {
-    using Entries = std::vector<std::pair<std::string, uint32_t>>;
-    Entries listed;
+    std::vector<std::pair<std::string, uint32_t>> listed;  // get_vocab lists tokens in ascending bytewise order, as the map does
     for (const VocabEntry& e : editor.get_vocab()) listed.emplace_back(e.token, e.id);
-    // get_vocab lists tokens in ascending bytewise order, as the map does.
-    FUZZ_CHECK(listed == Entries(ref.vocab.begin(), ref.vocab.end()), where + ": vocabularies");
+    FUZZ_CHECK(listed == decltype(listed)(ref.vocab.begin(), ref.vocab.end()), where + ": vocabularies");
     FUZZ_CHECK(editor.vocab_size() == ref.vocab.size() && editor.merges_count() == ref.merges.size(), where + ": sizes");
     std::vector<Pair> merges;
     for (const MergeView& m : editor.get_merges()) merges.emplace_back(m.left, m.right);
@@ -117,11 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (int step = 0; step < 40 && !in.empty(); ++step) {
         const uint32_t op = in.below(15);
+        std::string t;  // the token or ID of a one-line case
+        uint32_t id;
         if (kTrace) std::fprintf(stderr, "operation %u\n", op);
         switch (op) {
             case 0: {
-                std::string t = pick_token(in, ref);
-                bool reachable = in.flag();
+                t = pick_token(in, ref);
+                const bool reachable = in.flag();
                 check_addition(editor.add_token(t, method_of(reachable)), ref.add(t, reachable));
             } break;
             case 1: {
@@ -131,14 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(got.size() == tokens.size(), "add_tokens result count");
                 for (size_t i = 0; i < tokens.size(); ++i) check_addition(got[i], ref.add(tokens[i], reachable));
             } break;
-            case 2: {
-                std::string t = pick_token(in, ref);
-                FUZZ_CHECK(editor.add_token_atomic(t) == ref.add_token_atomic(t), "add_token_atomic of " + json_text(t));
-            } break;
-            case 3: case 4: {
-                std::string t = pick_token(in, ref);
-                check_removal(editor.remove_token(t), ref.remove_token(t), t);
-            } break;
+            case 2: t = pick_token(in, ref); FUZZ_CHECK(editor.add_token_atomic(t) == ref.add_token_atomic(t), "add_token_atomic of " + json_text(t)); break;
+            case 3: case 4: t = pick_token(in, ref), check_removal(editor.remove_token(t), ref.remove_token(t), t); break;
             case 5: {
                 std::vector<std::string> tokens = pick_tokens(in, ref);
                 std::vector<RemovalResult> got = editor.remove_tokens(tokens);
@@ -177,10 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } break;
             case 9: FUZZ_CHECK(editor.remove_invalid_merges() == ref.remove_invalid_merges(), "remove_invalid_merges"); break;
             case 10: FUZZ_CHECK(same_validation(editor.validate_merges(), ref.validate()), "validate_merges"); break;
-            case 11: {
-                uint32_t id = pick_id(in, ref);
-                FUZZ_CHECK(editor.get_token_by_id(id) == ref.token_by_id(id), "get_token_by_id " + std::to_string(id));
-            } break;
+            case 11: id = pick_id(in, ref); FUZZ_CHECK(editor.get_token_by_id(id) == ref.token_by_id(id), "get_token_by_id " + std::to_string(id)); break;
             case 12: {
                 const std::string source_text = random_document(in, false);
                 const uint32_t min_id = pick_id(in, ref);
@@ -198,12 +189,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(progress.empty() == (want.chars_added_count + want.chars_not_added == 0), "sync_single_chars progress text");
             } break;
             case 13: FUZZ_CHECK(editor.pin_added_tokens() == ref.pin_added_tokens(), "pin_added_tokens count"); break;
-            default: {
-                std::string t = pick_token(in, ref);
-                std::optional<uint32_t> id = editor.get_token_id(t);
-                FUZZ_CHECK(editor.has_token(t) == ref.has(t) && id == (ref.has(t) ? std::optional(ref.vocab.at(t)) : std::nullopt),
+            default:
+                t = pick_token(in, ref);
+                FUZZ_CHECK(editor.has_token(t) == ref.has(t) && editor.get_token_id(t) == (ref.has(t) ? std::optional(ref.vocab.at(t)) : std::nullopt),
                            "has_token and get_token_id of " + json_text(t));
-            }
         }
         check_state(editor, ref, "after operation " + std::to_string(op));
     }

@@ -70,6 +70,13 @@ inline std::set<uint32_t> used_ids(const Editor& editor) {
     return used;
 }
 
+// What an edit that fails must leave as it was.
+std::string state_of(const Editor& editor) {
+    std::string state = editor.to_json() + "\nnext " + std::to_string(editor.next_id()) + ", reserved";
+    for (uint32_t id : used_ids(editor)) state += " " + std::to_string(id);
+    return state;
+}
+
 inline std::string json_text(std::string_view text) {
     std::string out;
     append_json_string(out, text);
