@@ -31,18 +31,15 @@ def run_ok(*command):
 
 @pytest.mark.parametrize("harness, inputs", [("editor", 20000), ("merge", 5000), ("parse", 5000)])
 def test_fuzz_harness_replay(programs, harness, inputs):
-    regressions = sorted((REPO / "tests" / "fuzz" / "regressions" / harness).glob("*"))
-    run_ok(programs / f"replay_{harness}", *regressions, "--random", inputs, 1)
+    run_ok(programs / f"replay_{harness}", *sorted((REPO / "tests/fuzz/regressions" / harness).glob("*")), "--random", inputs, 1)
 
 
 def test_parse_harness_on_json_suites_and_real_files(programs, tmp_path):
-    """Raw and as a normalizer, the fast input and the exact scanner read each text alike."""
-    files = [REPO / "examples" / "tiny.tokenizer.json"]
-    files += [DATA / f"{name}.tokenizer.json" for name in ("gemma3", "qwen3", "llama2")]
-    for suite in sorted((DATA / "jsontestsuite" / "test_parsing").glob("*.json")):
-        embedded = tmp_path / suite.name
-        embedded.write_bytes(EMBED[0] + suite.read_bytes() + EMBED[1])
-        files += [suite, embedded]
+    # Raw and as a normalizer, the fast input and the exact scanner read each text alike.
+    files = [REPO / "examples/tiny.tokenizer.json", *(DATA / f"{name}.tokenizer.json" for name in ("gemma3", "qwen3", "llama2"))]
+    for suite in sorted((DATA / "jsontestsuite/test_parsing").glob("*.json")):
+        (tmp_path / suite.name).write_bytes(EMBED[0] + suite.read_bytes() + EMBED[1])
+        files += [suite, tmp_path / suite.name]
     run_ok(programs / "replay_parse", *(f for f in files if f.exists()))
 
 

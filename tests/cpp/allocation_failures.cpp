@@ -1,9 +1,8 @@
-// Every editing operation, run again and again with its first, second, third
-// ... allocation failing, until it runs through. After each failure the editor
-// must be unchanged where the operation is all or nothing, and always usable:
-// its derived parts (reserved IDs, merge indexes, the lasting removal order of
-// keep-size additions) agree with an editor opened afresh from its text.
-// Prints "ok". ONLY=<operation> FROM=<allocation> runs one case; TRACE=1 names each.
+// Every editing operation, run again and again with its first, second, third ... allocation failing, until it runs
+// through. After each failure the editor must be unchanged where the operation is all or nothing, and always usable:
+// its derived parts (reserved IDs, merge indexes, the lasting removal order of keep-size additions) agree with an
+// editor opened afresh from its text. Prints "ok". ONLY=<operation> FROM=<allocation> runs one case; TRACE=1 names
+// each.
 
 #include <unistd.h>
 
@@ -28,8 +27,8 @@ void* allocate(std::size_t size) {
 
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
-// Allocations that may fail without an exception are left alone: the standard
-// library makes them where it has a way on without the memory (std::stable_sort).
+// Allocations that may fail without an exception are left alone: the standard library makes them where it has a way on
+// without the memory (std::stable_sort).
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -49,8 +48,8 @@ const char* kDocument = R"({"version": "1.0", "added_tokens": [
     "merges": [["a", "b"], ["b", "c"], ["ab", "c"], ["c", "d"], ["abc", "d"], ["d", "e"], ["a", "de"],
                ["bc", "de"], ["é", "a"], ["a", "é"], ["a", "bc"]]}})";
 
-// The same edits on the failed editor and on one opened afresh from its text
-// must give the same results: derived state left stale by the failure shows.
+// The same edits on the failed editor and on one opened afresh from its text must give the same results: derived state
+// left stale by the failure shows.
 void check_usable(Editor& editor, const std::string& where) {
     FUZZ_CHECK(editor.get_vocab().size() == editor.vocab_size(), where + ": the sorted view of the vocabulary is stale");
     Result<Editor> fresh = Editor::from_json(editor.to_json());

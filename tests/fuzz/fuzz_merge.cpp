@@ -1,10 +1,8 @@
-// Merge harness: two small generated documents merged up to three times in a
-// row, with limits decoded from the fuzzer's bytes. On success the target holds
-// IDs 0 ... N-1 for its N model tokens and N ... F-1 for the other added-token
-// contents, reserves exactly 0 ... F-1, continues with F, holds only valid
-// merges, keeps every protected token and every section but vocabulary, merges
-// and added-token IDs, and counts what it did consistently. A failing merge
-// leaves the target exactly as it was.
+// Merge harness: two small generated documents merged up to three times in a row, with limits decoded from the fuzzer's
+// bytes. On success the target holds IDs 0 ... N-1 for its N model tokens and N ... F-1 for the other added-token
+// contents, reserves exactly 0 ... F-1, continues with F, holds only valid merges, keeps every protected token and
+// every section but vocabulary, merges and added-token IDs, and counts what it did consistently. A failing merge leaves
+// the target exactly as it was.
 
 #include <map>
 
@@ -95,10 +93,8 @@ void check_success(Editor& target, const Editor& source, const MergeTokenizerRes
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in{data, size};
-    const bool target_wild = in.flag();
-    const std::string target_text = random_document(in, target_wild);
-    const bool source_wild = in.flag();
-    Result<Editor> target = Editor::from_json(target_text), source = Editor::from_json(random_document(in, source_wild));
+    // Each document's wildness is read before it.
+    Result<Editor> target = Editor::from_json(random_document(in, in.flag())), source = Editor::from_json(random_document(in, in.flag()));
     FUZZ_CHECK(target && source, "generated document does not open");
 
     for (int round = 0; round < 3 && !in.empty(); ++round) {

@@ -1,8 +1,8 @@
 // Parser harness: arbitrary bytes as tokenizer.json text (the replay program also reads whole files:
-// test_cpp_harness.py hands it JSON test suites and real tokenizers). What the fast input accepts, the
-// exact scanner accepts too, as an equal document; a document that parses is written in both layouts,
-// and each text parses back to the same document and is written again byte for byte the same; opening
-// the text as an editor agrees with the parse (BPE check aside).
+// test_cpp_harness.py hands it JSON test suites and real tokenizers). What the fast input accepts, the exact scanner
+// accepts too, as an equal document; a document that parses is written in both layouts, and each text parses back to
+// the same document and is written again byte for byte the same; opening the text as an editor agrees with the parse
+// (BPE check aside).
 
 #include <simdjson.h>
 

@@ -1,7 +1,6 @@
 #pragma once
-// Shared by the fuzz harnesses: decisions read from the fuzzer's bytes, small
-// tokenizer documents built from them, and checks that abort, so that the
-// fuzzer keeps the input as a reproducer.
+// Shared by the fuzz harnesses: decisions read from the fuzzer's bytes, small tokenizer documents built from them, and
+// checks that abort, so that the fuzzer keeps the input as a reproducer.
 
 #include <cstdint>
 #include <cstdio>
@@ -22,11 +21,9 @@ namespace fuzz {
 using namespace lexmill;
 
 [[noreturn]] inline void fail(const char* file, int line, const char* what, const std::string& detail) {
-    std::fprintf(stderr, "%s:%d: check failed: %s\n  %s\n", file, line, what, detail.c_str());
-    std::abort();
+    std::fprintf(stderr, "%s:%d: check failed: %s\n  %s\n", file, line, what, detail.c_str()), std::abort();
 }
-#define FUZZ_CHECK(cond, detail) \
-    do { if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond, (detail)); } while (0)
+#define FUZZ_CHECK(cond, detail) do { if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond, (detail)); } while (0)
 
 // Records of counters only are equal when their bytes are.
 template <class T>
@@ -45,9 +42,8 @@ struct Bytes {
     bool flag() { return byte() & 1; }
 };
 
-// What tokens are made of: letters that chain, multi-byte characters, the
-// byte-level space, the space marker, the brackets of special-looking tokens,
-// a space, NUL, a control character, and a character with a combining mark.
+// What tokens are made of: letters that chain, multi-byte characters, the byte-level space, the space marker, the
+// brackets of special-looking tokens, a space, NUL, a control character, and a character with a combining mark.
 inline constexpr std::string_view kPieces[] = {
     "a", "b", "c", "d", "\xC3\xA9", "\xC4\xA0", "\xE2\x96\x81", "<", ">", "[", "]", " ",
     std::string_view("\0", 1), "\x1b", "\xF0\x9F\x98\x80", "e\xCC\x81",
@@ -83,17 +79,15 @@ inline std::string json_text(std::string_view text) {
     return out;
 }
 
-// Mostly the next ID; when `wild` also likely duplicates, gaps and IDs at the
-// top of the 32-bit range.
+// Mostly the next ID; when `wild` also likely duplicates, gaps and IDs at the top of the 32-bit range.
 inline uint32_t pick_id(Bytes& in, uint32_t next, bool wild) {
     const uint32_t kind = wild ? in.below(8) : 3;
     return kind == 0 ? in.below(8) : kind == 1 ? 0xFFFFFFFFu - in.below(4) : kind == 2 ? next + in.below(16) : next;
 }
 
-// The text of a small tokenizer document: single characters first, so that
-// merges have their parts, merges mostly splitting vocabulary tokens at a
-// character boundary, a few added tokens (some with odd IDs or not objects),
-// and one of the normalizers and pre-tokenizers that decide the space marker.
+// The text of a small tokenizer document: single characters first, so that merges have their parts, merges mostly
+// splitting vocabulary tokens at a character boundary, a few added tokens (some with odd IDs or not objects), and one
+// of the normalizers and pre-tokenizers that decide the space marker.
 inline std::string random_document(Bytes& in, bool wild) {
     std::vector<std::pair<std::string, uint32_t>> vocab;
     uint32_t vocab_count = in.below(12), next = 0;

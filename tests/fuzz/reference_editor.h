@@ -1,7 +1,6 @@
 #pragma once
-// A slow, literal editor that the fuzz harnesses compare the real one with:
-// ordered containers, scans of the whole merge list, a full sort for every
-// choice, and none of the real editor's indexes.
+// A slow, literal editor that the fuzz harnesses compare the real one with: ordered containers, scans of the whole
+// merge list, a full sort for every choice, and none of the real editor's indexes.
 
 #include <algorithm>
 #include <map>
@@ -31,8 +30,8 @@ inline std::vector<std::string> characters(const std::string& text) {
     return out;
 }
 
-// An added-token entry as the editor reads it: "content" when a string, "id"
-// when an unsigned 32-bit integer, and whether "id" is there at all.
+// An added-token entry as the editor reads it: "content" when a string, "id" when an unsigned 32-bit integer, and
+// whether "id" is there at all.
 struct AddedEntry { std::optional<std::string> content; std::optional<uint32_t> id; bool has_id = false; };
 
 struct ReferenceEditor {
@@ -61,10 +60,7 @@ struct ReferenceEditor {
     }
     void ensure(const std::string& t) { if (!has(t)) insert(t); }
     void append_merge(const std::string& l, const std::string& r, Merges& log) { merges.emplace_back(l, r), log.emplace_back(l, r); }
-    std::optional<std::string> token_by_id(uint32_t id) const {
-        for (const auto& [t, i] : vocab) if (i == id) return t;
-        return std::nullopt;
-    }
+    std::optional<std::string> token_by_id(uint32_t id) const { for (const auto& [t, i] : vocab) if (i == id) return t; return std::nullopt; }
 
     lexmill::ValidationResult validate() const {
         lexmill::ValidationResult r;
@@ -113,8 +109,8 @@ struct ReferenceEditor {
     }
     bool add_token_atomic(const std::string& t) { return !has(t) && (insert(t), true); }
 
-    // BPE on the characters of `text`: the neighbours whose pair comes first in
-    // the list (by its last place there) are joined, the leftmost of equals first.
+    // BPE on the characters of `text`: the neighbours whose pair comes first in the list (by its last place there) are
+    // joined, the leftmost of equals first.
     std::vector<std::string> bpe(const std::string& text) const {
         for (std::vector<std::string> pieces = characters(text);;) {
             std::optional<std::pair<size_t, size_t>> best;  // rank, position
@@ -129,8 +125,8 @@ struct ReferenceEditor {
         }
     }
 
-    // Removal marks the token and every product of a merge using a marked
-    // string; it removes those merges and every merge producing a marked string.
+    // Removal marks the token and every product of a merge using a marked string; it removes those merges and every
+    // merge producing a marked string.
     std::pair<std::set<std::string>, std::set<size_t>> cascade(const std::string& token) const {
         std::set<std::string> marked;
         std::set<size_t> removed;
@@ -198,9 +194,8 @@ struct ReferenceEditor {
         return {lo, hi, span >= vocab.size() ? span - vocab.size() : 0};
     }
     lexmill::GapReport gaps() const {
-        if (vocab.empty()) return {};
         auto [lo, hi, inner] = span();
-        return {lo + inner != 0, lo + inner, lo, hi};
+        return vocab.empty() ? lexmill::GapReport{} : lexmill::GapReport{lo + inner != 0, lo + inner, lo, hi};
     }
 
     lexmill::ReindexResult reindex() {
@@ -230,11 +225,8 @@ struct ReferenceEditor {
 
     // The tokens an addition inserted take, in order, the lowest freed IDs.
     void renumber(const std::vector<std::string>& inserted, std::set<uint32_t>& free, uint32_t saved_next_id) {
-        for (size_t i = 0; i < inserted.size() && !free.empty(); ++i) {
-            used_ids.erase(vocab.at(inserted[i]));
-            used_ids.insert(vocab[inserted[i]] = *free.begin());
-            free.erase(free.begin());
-        }
+        for (size_t i = 0; i < inserted.size() && !free.empty(); ++i)
+            used_ids.erase(vocab.at(inserted[i])), used_ids.insert(vocab[inserted[i]] = free.extract(free.begin()).value());
         next_id = saved_next_id;
     }
 
@@ -256,8 +248,8 @@ struct ReferenceEditor {
             spared.insert(fresh.begin(), fresh.end());
             bool paid = true;
             while (paid && (vocab.size() > report.initial_vocab_size || free.size() < fresh.size())) {
-                // Longest first, then produced by a merge, then bytewise; a
-                // token whose cascade would take a spared one is passed over.
+                // Longest first, then produced by a merge, then bytewise; a token whose cascade would take a spared one
+                // is passed over.
                 std::vector<std::tuple<uint64_t, bool, std::string>> order;
                 for (const auto& [t, id] : vocab)
                     if (count_chars(t) != 1 && !bracketed(t) && !is_spared(t)) order.emplace_back(UINT64_MAX - count_chars(t), !produced(t), t);
@@ -265,10 +257,8 @@ struct ReferenceEditor {
                 auto victim = std::ranges::find_if(order, [&](const auto& o) { return std::ranges::none_of(cascade(std::get<2>(o)).first, is_spared); });
                 if ((paid = victim != order.end())) remove_token(std::get<2>(*victim), &free), ++report.tokens_removed;
             }
-            if (paid) {
-                renumber(fresh, free, next_before), ++report.tokens_added;
-                continue;
-            }
+            if (paid) renumber(fresh, free, next_before), ++report.tokens_added;
+            if (paid) continue;
             for (const std::string& t : fresh) used_ids.erase(vocab.at(t)), vocab.erase(t);
             merges.resize(merges.size() - appended);  // still the last ones: victims spare them
             next_id = next_before, stopped = true, ++report.tokens_not_added;
@@ -303,8 +293,7 @@ struct ReferenceEditor {
         return pinned;
     }
 
-    // How many added tokens a reader such as the tokenizers library gives
-    // another ID than the one written.
+    // How many added tokens a reader such as the tokenizers library gives another ID than the one written.
     uint64_t added_tokens_read_differently() const {
         std::map<std::string, uint64_t> assigned;
         std::optional<uint64_t> largest;

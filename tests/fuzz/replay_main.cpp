@@ -1,5 +1,5 @@
-// Runs a fuzz harness without libFuzzer: replays each file named, and given
-// `--random COUNT SEED`, COUNT inputs of pseudo-random bytes. Prints "ok".
+// Runs a fuzz harness without libFuzzer: replays each file named, and given `--random COUNT SEED`, COUNT inputs of
+// pseudo-random bytes. Prints "ok".
 
 #include <cstdint>
 #include <cstdio>

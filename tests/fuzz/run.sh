@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses of the core with clang-16 (or FUZZ_CXX) and
-# runs each for SECONDS (60):  tests/fuzz/run.sh [SECONDS] [parse|editor|merge ...]
-# Everything stays in FUZZ_BUILD_DIR (build/fuzz): corpus/NAME, crashes/,
-# NAME.log; rerun a reproducer with build/fuzz/fuzz_NAME FILE. FUZZ_SEED fixes
-# libFuzzer's seed; FUZZ_SOURCE_DIR builds another copy of the core.
-# Reproducers of past faults in regressions/NAME run first.
+# Builds the libFuzzer harnesses of the core with clang-16 (or FUZZ_CXX) and runs each for SECONDS (60):
+#   tests/fuzz/run.sh [SECONDS] [parse|editor|merge ...]
+# All in FUZZ_BUILD_DIR (build/fuzz): corpus/NAME, crashes/, NAME.log; rerun a reproducer with build/fuzz/fuzz_NAME FILE.
+# FUZZ_SEED fixes libFuzzer's seed; FUZZ_SOURCE_DIR builds another copy of the core. regressions/NAME run first.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-60}

@@ -83,9 +83,7 @@ def main():
     args = parser.parse_args()
     if shutil.which("mutate") is None:  # its own interpreter; the tests run on this one, sys.executable
         sys.exit("needs universalmutator's mutate on PATH: install it here, or add its bin folder at the end of PATH")
-    pool = candidates(args.seed)
-    if args.only:
-        pool = [mutant for mutant in pool if args.only in str(mutant[0].relative_to(REPO))]
+    pool = [mutant for mutant in candidates(args.seed) if (args.only or "") in str(mutant[0].relative_to(REPO))]
     where = lambda source, line, old, new: f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}"
     if args.list:
         print("\n".join(where(source, *change) for source, _, change in pool[: args.count]))
@@ -108,15 +106,11 @@ def main():
             killed = not tests_pass(args.build)
         finally:
             source.write_text(original)
-        caught += killed
-        if not killed:
-            survivors.append(where(source, *change))
+        caught, survivors = caught + killed, survivors + ([] if killed else [where(source, *change)])
         print(f"[{tried}/{args.count}] {'caught  ' if killed else 'SURVIVED'} {where(source, *change)}", flush=True)
     run(build, 900)
     print(f"\ncaught {caught} of {tried} mutants ({100 * caught / max(tried, 1):.1f}%), seed {args.seed}")
-    print("survivors:" if survivors else "no survivors")
-    for line in survivors:
-        print("  " + line)
+    print("survivors:" if survivors else "no survivors", *("  " + line for line in survivors), sep="\n")
 
 
 if __name__ == "__main__":

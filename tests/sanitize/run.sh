@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Runs pytest against the module built with AddressSanitizer and
-# UndefinedBehaviorSanitizer (in SANITIZE_BUILD_DIR, default build/sanitize).
-#   [PYTHON=python-with-pytest] tests/sanitize/run.sh [--leaks] [PYTEST ARGS...]
-# With --leaks, reports the leaks whose allocation stack passes through
-# lexmill (the interpreter's own are expected; all go to the build's leaks.*).
-# Exits non-zero on any sanitizer finding or test failure.
+# Runs pytest against the module built with AddressSanitizer and UndefinedBehaviorSanitizer (SANITIZE_BUILD_DIR,
+# default build/sanitize):  [PYTHON=python-with-pytest] tests/sanitize/run.sh [--leaks] [PYTEST ARGS...]
+# With --leaks, reports the leaks whose allocation stack passes through lexmill (the interpreter's own are expected;
+# all go to the build's leaks.*). Exits non-zero on any sanitizer finding or test failure.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=${SANITIZE_BUILD_DIR:-$repo/build/sanitize}
