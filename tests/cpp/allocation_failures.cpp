@@ -94,8 +94,7 @@ int main() {
     for (const Operation& op : operations) {
         if (std::getenv("ONLY") && std::string(std::getenv("ONLY")) != op.name) continue;
         for (long k = std::getenv("FROM") ? std::atol(std::getenv("FROM")) : 0;; ++k) {
-            Result<Editor> opened = Editor::from_json(kDocument);
-            Editor& editor = *opened;
+            Editor editor = std::move(*Editor::from_json(kDocument));
             // Indexes and the removal order exist before the failure, as in a session that has edited before.
             editor.add_tokens_keep_size({}, std::nullopt);
             const std::string before = state_of(editor);

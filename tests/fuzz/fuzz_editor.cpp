@@ -103,10 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReferenceEditor ref;
     for (const VocabEntry& e : editor.get_vocab()) ref.vocab.emplace(std::string(e.token), e.id);
     for (const MergeView& m : editor.get_merges()) ref.merges.emplace_back(m.left, m.right);
-    for (const JsonValue& entry : editor.document().added_tokens) {
-        const std::string* content = added_token_content(entry);
-        ref.added.push_back({content ? std::optional(*content) : std::nullopt, added_token_id(entry), entry.find("id") != nullptr});
-    }
+    for (const JsonValue& e : editor.document().added_tokens)
+        ref.added.push_back({added_token_content(e) ? std::optional(*added_token_content(e)) : std::nullopt, added_token_id(e), e.find("id") != nullptr});
     ref.rebuild_used_ids();
     check_state(editor, ref, "opening");
 

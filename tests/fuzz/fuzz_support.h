@@ -26,16 +26,14 @@ using namespace lexmill;
 #define FUZZ_CHECK(cond, detail) do { if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond, (detail)); } while (0)
 
 // Records of counters only are equal when their bytes are.
-template <class T>
-bool same_counters(const T& a, const T& b) {
+template <class T> bool same_counters(const T& a, const T& b) {
     static_assert(std::has_unique_object_representations_v<T>);
     return std::memcmp(&a, &b, sizeof(T)) == 0;
 }
 
 // Decisions taken from the front of the input; an exhausted input answers 0.
 struct Bytes {
-    const uint8_t* data;
-    size_t size, pos = 0;
+    const uint8_t* data; size_t size, pos = 0;
     bool empty() const { return pos >= size; }
     uint8_t byte() { return pos < size ? data[pos++] : 0; }
     uint32_t below(uint32_t n) { return n ? byte() % n : 0; }
