@@ -163,3 +163,28 @@ def test_real_tokenizers_byte_exact_and_stable(lexmill, tmp_path, name):
     assert (reopened.get_vocab(), reopened.get_merges()) == (editor.get_vocab(), editor.get_merges())
     reopened.save(str(again))
     assert again.read_bytes() == saved.read_bytes()
+
+
+def test_writer_against_the_python_reference(lexmill, tmp_path):
+    """Floats against Python's repr (shortest digits independent of std::to_chars), every escape, and text
+    far beyond the writer's size estimate, in both layouts."""
+    import math, random, struct  # noqa: E401
+    from conftest import tokenizer_dict
+    rng = random.Random(1234)
+    floats = [0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308]
+    floats += [struct.unpack("<d", rng.getrandbits(64).to_bytes(8, "little"))[0] for _ in range(3000)]
+    floats += [float(f"{rng.randint(1, 10 ** rng.randint(1, 17))}e{rng.randint(-25, 25)}") * rng.choice((1, -1))
+               for _ in range(3000)]
+    for e in range(-8, 19):  # around the switches between plain and scientific notation
+        for sign in (1, -1):
+            below = above = sign * 10.0**e
+            for _ in range(3):
+                floats += [below, above]
+                below, above = math.nextafter(below, 0.0), math.nextafter(above, sign * math.inf)
+    tokens = {f"{i}" + '"' * 100 + "\x1f" * 50: i for i in range(3000)}
+    normalizer = {"floats": [x for x in floats if math.isfinite(x)], "escapes": "".join(map(chr, range(128))) + "\x01" * 300000}
+    doc = tokenizer_dict(vocab=tokens, merges=[(t, t) for t in tokens], normalizer=normalizer)
+    editor = lexmill.Lexmill.from_json(json.dumps(doc, ensure_ascii=False))
+    assert editor.to_json() == document_text(doc, "declaration")
+    editor.save(str(tmp_path / "saved.json"))
+    assert (tmp_path / "saved.json").read_text(encoding="utf-8") == document_text(doc, "sorted")

@@ -1,24 +1,17 @@
-// Every editing operation, run again and again with its first, second, third
-// ... allocation failing, until it runs through. After each failure the editor
-// must be unchanged where the operation is all or nothing, and always usable:
-// its derived parts (reserved IDs, merge indexes, the lasting removal order of
-// keep-size additions) agree with an editor opened afresh from its text.
-// Prints "ok", or names the first fault. ONLY=<operation> FROM=<allocation>
-// runs just that case; TRACE=1 prints each case as it starts.
+// Every editing operation, run again and again with its first, second, third ... allocation failing, until it runs
+// through. After each failure the editor must be unchanged where the operation is all or nothing, and always usable:
+// its derived parts (reserved IDs, merge indexes, the lasting removal order of keep-size additions) agree with an
+// editor opened afresh from its text. Prints "ok". ONLY=<operation> FROM=<allocation> runs one case; TRACE=1 names
+// each.
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <new>
-#include <set>
-#include <string>
-#include <vector>
 
+#include "../fuzz/fuzz_support.h"
 #include "editor/added_tokens.h"
-#include "editor/editor.h"
 #include "editor/file_io.h"
 
 namespace {
@@ -26,17 +19,16 @@ namespace {
 long countdown = -1;  // allocations left before the injected failure; negative when none is armed
 
 void* allocate(std::size_t size) {
-    if (countdown >= 0 && countdown-- == 0) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
+    void* p = countdown >= 0 && countdown-- == 0 ? nullptr : std::malloc(size ? size : 1);
+    return p ? p : throw std::bad_alloc();
 }
 
 }  // namespace
 
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
-// Allocations that may fail without an exception are left alone: the standard
-// library makes them where it has a way on without the memory (std::stable_sort).
+// Allocations that may fail without an exception are left alone: the standard library makes them where it has a way on
+// without the memory (std::stable_sort).
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -44,15 +36,9 @@ void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
-using namespace lexmill;
+using namespace fuzz;
 
 namespace {
-
-[[noreturn]] void fault(const std::string& what) {
-    countdown = -1;
-    std::printf("FAULT: %s\n", what.c_str());
-    std::exit(1);
-}
 
 const char* kDocument = R"({"version": "1.0", "added_tokens": [
     {"id": 40, "content": "<s>", "special": true}, {"id": 3, "content": "abc", "special": false}],
@@ -62,45 +48,21 @@ const char* kDocument = R"({"version": "1.0", "added_tokens": [
     "merges": [["a", "b"], ["b", "c"], ["ab", "c"], ["c", "d"], ["abc", "d"], ["d", "e"], ["a", "de"],
                ["bc", "de"], ["é", "a"], ["a", "é"], ["a", "bc"]]}})";
 
-std::set<uint32_t> used_ids(const Editor& editor) {
-    std::set<uint32_t> used;
-    editor.used_ids().for_each([&](uint32_t id) { used.insert(id); });
-    return used;
-}
-
-std::string state_of(const Editor& editor) {
-    std::string state = editor.to_json() + "\nnext " + std::to_string(editor.next_id()) + ", reserved";
-    for (uint32_t id : used_ids(editor)) state += " " + std::to_string(id);
-    return state;
-}
-
-std::string describe(const KeepSizeReport& r) {
-    return std::to_string(r.final_vocab_size) + "/" + std::to_string(r.tokens_added) + "/" +
-           std::to_string(r.tokens_removed) + "/" + std::to_string(r.tokens_not_added);
-}
-
-// The same edits on the failed editor and on one opened afresh from its text
-// must give the same results: derived state left stale by the failure shows.
+// The same edits on the failed editor and on one opened afresh from its text must give the same results: derived state
+// left stale by the failure shows.
 void check_usable(Editor& editor, const std::string& where) {
-    if (editor.get_vocab().size() != editor.vocab_size()) fault(where + ": the sorted view of the vocabulary is stale");
+    FUZZ_CHECK(editor.get_vocab().size() == editor.vocab_size(), where + ": the sorted view of the vocabulary is stale");
     Result<Editor> fresh = Editor::from_json(editor.to_json());
-    if (!fresh) fault(where + ": text does not open again");
+    FUZZ_CHECK(fresh, where + ": text does not open again");
     std::set<uint32_t> expected;
     for (const VocabEntry& e : editor.get_vocab()) expected.insert(e.id);
-    for (const JsonValue& entry : editor.document().added_tokens) {
-        if (std::optional<uint32_t> id = added_token_id(entry)) expected.insert(*id);
-    }
-    if (used_ids(editor) != expected) fault(where + ": reserved IDs are not the vocabulary's and the added tokens'");
-    for (Editor* e : {&editor, &*fresh}) {
-        e->remove_token("bc");
-        e->add_tokens_keep_size({"zzzz", "abcde"}, std::nullopt, AdditionMethod::reachable);
-    }
-    std::string got = describe(editor.add_tokens_keep_size({"qq"}, std::nullopt));
-    std::string want = describe(fresh->add_tokens_keep_size({"qq"}, std::nullopt));
-    if (got != want || editor.to_json() != fresh->to_json()) {
-        fault(where + ": further edits differ from a fresh editor's: " + got + " vs " + want + "\n" + editor.to_json() + "\n" + fresh->to_json());
-    }
-    if (editor.validate_merges().invalid_count != fresh->validate_merges().invalid_count) fault(where + ": merge validation differs");
+    for (const JsonValue& entry : editor.document().added_tokens) if (std::optional<uint32_t> id = added_token_id(entry)) expected.insert(*id);
+    FUZZ_CHECK(used_ids(editor) == expected, where + ": reserved IDs are not the vocabulary's and the added tokens'");
+    for (Editor* e : {&editor, &*fresh}) e->remove_token("bc"), e->add_tokens_keep_size({"zzzz", "abcde"}, std::nullopt, AdditionMethod::reachable);
+    FUZZ_CHECK(same_counters(editor.add_tokens_keep_size({"qq"}, std::nullopt), fresh->add_tokens_keep_size({"qq"}, std::nullopt)) &&
+                   editor.to_json() == fresh->to_json(),
+               where + ": further edits differ from a fresh editor's:\n" + editor.to_json() + "\n" + fresh->to_json());
+    FUZZ_CHECK(editor.validate_merges().invalid_count == fresh->validate_merges().invalid_count, where + ": merge validation differs");
 }
 
 }  // namespace
@@ -112,11 +74,7 @@ int main() {
     Result<Editor> merge_source = Editor::from_json(R"({"version": "1.0", "added_tokens": [], "model": {
         "type": "BPE", "vocab": {"\u2581": 0, "t": 1, "\u2581t": 2, "o": 3, "\u2581to": 4},
         "merges": [["\u2581", "t"], ["\u2581t", "o"]]}})");
-    struct Operation {
-        const char* name;
-        bool all_or_nothing;
-        std::function<void(Editor&)> run;
-    };
+    struct Operation { const char* name; bool all_or_nothing; std::function<void(Editor&)> run; };
     const std::vector<Operation> operations = {
         {"add_token chain", true, [](Editor& e) { e.add_token("abcdexyz"); }},
         {"add_token reachable", true, [](Editor& e) { e.add_token("abcdeabc\xC3\xA9", AdditionMethod::reachable); }},
@@ -129,32 +87,26 @@ int main() {
         {"remove_invalid_merges", false, [](Editor& e) { e.remove_invalid_merges(); }},
         {"pin_added_tokens", false, [](Editor& e) { e.pin_added_tokens(); }},
         {"add_tokens_keep_size", false, [](Editor& e) { e.add_tokens_keep_size({"abcdx", "xyzw", "de"}, std::vector<std::string>{"ab"}); }},
-        {"add_tokens_keep_size reachable", false,
-         [](Editor& e) { e.add_tokens_keep_size({"abcdeab", "q"}, std::nullopt, AdditionMethod::reachable); }},
+        {"add_tokens_keep_size reachable", false, [](Editor& e) { e.add_tokens_keep_size({"abcdeab", "q"}, std::nullopt, AdditionMethod::reachable); }},
         {"sync_single_chars", false, [&](Editor& e) { (void)e.sync_single_chars(source_path, 0, [](std::string_view) {}, IoHooks{}); }},
         {"merge_tokenizer", true, [&](Editor& e) { (void)e.merge_tokenizer(*merge_source, 30); }},
     };
     for (const Operation& op : operations) {
         if (std::getenv("ONLY") && std::string(std::getenv("ONLY")) != op.name) continue;
         for (long k = std::getenv("FROM") ? std::atol(std::getenv("FROM")) : 0;; ++k) {
-            Result<Editor> opened = Editor::from_json(kDocument);
-            Editor& editor = *opened;
+            Editor editor = std::move(*Editor::from_json(kDocument));
             // Indexes and the removal order exist before the failure, as in a session that has edited before.
             editor.add_tokens_keep_size({}, std::nullopt);
             const std::string before = state_of(editor);
             if (std::getenv("TRACE")) std::fprintf(stderr, "%s %ld\n", op.name, k);
             bool failed = false;
             countdown = k;
-            try {
-                op.run(editor);
-            } catch (const std::bad_alloc&) {
-                failed = true;
-            }
+            try { op.run(editor); } catch (const std::bad_alloc&) { failed = true; }
             countdown = -1;
-            const std::string where = std::string(op.name) + " failing at allocation " + std::to_string(k);
-            if (failed && op.all_or_nothing && state_of(editor) != before) fault(where + ": the editor changed:\n" + state_of(editor));
+            const std::string where = std::string(op.name) + " failing at allocation " + std::to_string(k) + (failed ? "" : " (absorbed)");
+            FUZZ_CHECK(!failed || !op.all_or_nothing || state_of(editor) == before, where + ": the editor changed:\n" + state_of(editor));
             // A failure the editor absorbed itself must leave it usable too.
-            check_usable(editor, where + (failed ? "" : " (absorbed)"));
+            check_usable(editor, where);
             if (!failed) break;
         }
     }

@@ -1,14 +1,10 @@
-// Merge harness: two small generated documents merged up to three times in a
-// row, with limits decoded from the fuzzer's bytes.
-//
-// On success the target holds IDs 0 ... N-1 for its N model tokens and
-// N ... F-1 for the other added-token contents, reserves exactly 0 ... F-1,
-// continues with F, holds only valid merges, keeps every protected token and
-// every section but vocabulary, merges and added-token IDs, and counts what it
-// did consistently. A failing merge leaves the target exactly as it was.
+// Merge harness: two small generated documents merged up to three times in a row, with limits decoded from the fuzzer's
+// bytes. On success the target holds IDs 0 ... N-1 for its N model tokens and N ... F-1 for the other added-token
+// contents, reserves exactly 0 ... F-1, continues with F, holds only valid merges, keeps every protected token and
+// every section but vocabulary, merges and added-token IDs, and counts what it did consistently. A failing merge leaves
+// the target exactly as it was.
 
 #include <map>
-#include <set>
 
 #include "document/parse.h"
 #include "document/write.h"
@@ -19,40 +15,29 @@ using namespace fuzz;
 
 namespace {
 
-std::set<uint32_t> used_ids(const Editor& editor) {
-    std::set<uint32_t> used;
-    editor.used_ids().for_each([&](uint32_t id) { used.insert(id); });
-    return used;
-}
+using Tokens = std::map<std::string, uint32_t>;
 
-bool is_protected(const std::string& token, const Tokenizer& doc) {
-    if (count_chars(token) == 1 || bracketed(token) || doc.model.unk_token == token) return true;
-    return std::any_of(doc.added_tokens.begin(), doc.added_tokens.end(), [&](const JsonValue& entry) {
-        const JsonValue* content = entry.find("content");
-        return content && content->as_string() && *content->as_string() == token;
-    });
+Tokens vocab_of(const Editor& editor) {
+    Tokens vocab;
+    for (const VocabEntry& e : editor.get_vocab()) vocab.emplace(std::string(e.token), e.id);
+    return vocab;
 }
 
 // The text of what merging must keep: all but vocabulary, merges and added-token IDs.
 std::string kept_sections(Tokenizer& doc) {
     for (JsonValue& entry : doc.added_tokens) if (JsonObject* o = entry.as_object()) set_member(*o, "id", JsonValue{});
-    doc.model.vocab = {};
-    doc.model.merges = {};
+    doc.model.vocab = {}, doc.model.merges = {};
     return write_tokenizer_json(doc, Layout::declaration);
 }
 
-void check_success(Editor& target, const Editor& source, const MergeTokenizerResult& r, uint64_t limit,
-                   const std::map<std::string, uint32_t>& old_vocab, size_t old_merges, Tokenizer& before) {
+void check_success(Editor& target, const Editor& source, const MergeTokenizerResult& r, uint64_t limit, const Tokens& old_vocab,
+                   size_t old_merges, Tokenizer& before) {
     const uint64_t n = r.final_model_vocab_size, f = r.final_vocab_size;
     FUZZ_CHECK(n <= f && f <= limit && target.vocab_size() == n && r.initial_target_vocab_size == old_vocab.size() &&
                    r.source_vocab_size == source.vocab_size(), "sizes");
-    std::map<std::string, uint32_t> vocab;
-    std::vector<bool> seen(n, false);
-    for (const VocabEntry& e : target.get_vocab()) {
-        FUZZ_CHECK(e.id < n && !seen[e.id], "model IDs are not 0 ... N-1: " + std::to_string(e.id));
-        seen[e.id] = true;
-        vocab.emplace(std::string(e.token), e.id);
-    }
+    const Tokens vocab = vocab_of(target);
+    std::set<uint32_t> ids;
+    for (const VocabEntry& e : target.get_vocab()) FUZZ_CHECK(e.id < n && ids.insert(e.id).second, "model IDs are not 0 ... N-1");
     GapReport gaps = target.check_vocab_gaps();
     FUZZ_CHECK(!gaps.has_gaps && gaps.total_gaps == 0 && gaps.min_id == 0 && gaps.max_id == (n ? n - 1 : 0), "check_vocab_gaps");
     std::set<uint32_t> used = used_ids(target);
@@ -69,11 +54,16 @@ void check_success(Editor& target, const Editor& source, const MergeTokenizerRes
     uint64_t removed = 0, injected = 0;
     for (const auto& [t, id] : old_vocab) {
         removed += !vocab.count(t);
-        FUZZ_CHECK(vocab.count(t) || !is_protected(t, before), "protected target token removed: " + json_text(t));
+        // Protected: single characters, special-looking tokens, the unknown token and added-token contents.
+        bool is_protected = count_chars(t) == 1 || bracketed(t) || before.model.unk_token == t ||
+                            std::any_of(before.added_tokens.begin(), before.added_tokens.end(), [&](const JsonValue& e) {
+                                const JsonValue* content = e.find("content");
+                                return content && content->as_string() && *content->as_string() == t;
+                            });
+        FUZZ_CHECK(vocab.count(t) || !is_protected, "protected target token removed: " + json_text(t));
     }
     for (const auto& [t, id] : vocab) injected += !old_vocab.count(t);
-    FUZZ_CHECK(r.target_tokens_removed == removed && r.tokens_injected == injected && r.bridge_tokens_added <= injected,
-               "token counters");
+    FUZZ_CHECK(r.target_tokens_removed == removed && r.tokens_injected == injected && r.bridge_tokens_added <= injected, "token counters");
     // Added tokens: their model token's ID, or one of N ... F-1, one per content.
     std::map<std::string, uint64_t> added;
     for (const JsonValue& entry : target.document().added_tokens) {
@@ -95,39 +85,29 @@ void check_success(Editor& target, const Editor& source, const MergeTokenizerRes
     // The next new token continues after the whole vocabulary.
     std::string fresh_token = "\x01new";
     while (target.has_token(fresh_token)) fresh_token += "+";
-    if (f < 0xFFFFFFFFull) {
-        FUZZ_CHECK(target.add_token_atomic(fresh_token) && *target.get_token_id(fresh_token) == f, "first ID after a merge");
-        target.remove_token(fresh_token);
-    }
+    FUZZ_CHECK(f >= 0xFFFFFFFFull || (target.add_token_atomic(fresh_token) && *target.get_token_id(fresh_token) == f), "first ID after a merge");
+    if (f < 0xFFFFFFFFull) target.remove_token(fresh_token);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in{data, size};
-    const bool target_wild = in.flag();
-    const std::string target_text = random_document(in, target_wild);
-    const bool source_wild = in.flag();
-    Result<Editor> target = Editor::from_json(target_text), source = Editor::from_json(random_document(in, source_wild));
+    // Each document's wildness is read before it.
+    Result<Editor> target = Editor::from_json(random_document(in, in.flag())), source = Editor::from_json(random_document(in, in.flag()));
     FUZZ_CHECK(target && source, "generated document does not open");
 
     for (int round = 0; round < 3 && !in.empty(); ++round) {
         const uint32_t choice = in.below(8);
         const uint64_t limit = choice == 0 ? 0 : choice == 1 ? 0xFFFFFFFFull : choice == 2 ? 0x100000000ull : 1 + in.below(40);
-        const std::string before_text = target->to_json();
-        const std::set<uint32_t> before_used = used_ids(*target);
-        const uint32_t before_next = target->next_id();
-        std::map<std::string, uint32_t> old_vocab;
-        for (const VocabEntry& e : target->get_vocab()) old_vocab.emplace(std::string(e.token), e.id);
+        const std::string before_text = target->to_json(), before_state = state_of(*target);
+        const Tokens old_vocab = vocab_of(*target);
         const size_t old_merges = target->merges_count();
         Result<Tokenizer> before = parse_tokenizer_json(before_text);
         FUZZ_CHECK(before, "target text does not parse");
 
         Result<MergeTokenizerResult> merged = target->merge_tokenizer(*source, limit);
-        if (merged) {
-            check_success(*target, *source, *merged, limit, old_vocab, old_merges, *before);
-            continue;
-        }
+        if (merged && (check_success(*target, *source, *merged, limit, old_vocab, old_merges, *before), true)) continue;
         const std::string& message = merged.error().message;
         FUZZ_CHECK(merged.error().kind == ErrorKind::merge, "merge failure of another kind: " + message);
         FUZZ_CHECK((limit == 0 || limit > 0xFFFFFFFFull) == (message == "max_vocab_size must be between 1 and 4294967295"),
@@ -135,8 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const char* never : {"Complete vocabulary exceeds", "Merged tokenizer contains", "Merged tokenizer IDs are not contiguous"}) {
             FUZZ_CHECK(message.rfind(never, 0) != 0, "a guard that cannot fail failed: " + message);
         }
-        FUZZ_CHECK(target->to_json() == before_text && used_ids(*target) == before_used && target->next_id() == before_next,
-                   "failed merge changed the editor: " + message);
+        FUZZ_CHECK(state_of(*target) == before_state, "failed merge changed the editor: " + message);
         // Merging the other way round, or into itself, exercises other shapes.
         if (in.flag()) std::swap(target, source);
     }

@@ -1,12 +1,12 @@
 #pragma once
-// Shared by the fuzz harnesses: decisions read from the fuzzer's bytes, small
-// tokenizer documents built from them, and checks that abort, so that the
-// fuzzer keeps the input as a reproducer.
+// Shared by the fuzz harnesses: decisions read from the fuzzer's bytes, small tokenizer documents built from them, and
+// checks that abort, so that the fuzzer keeps the input as a reproducer.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -21,32 +21,27 @@ namespace fuzz {
 using namespace lexmill;
 
 [[noreturn]] inline void fail(const char* file, int line, const char* what, const std::string& detail) {
-    std::fprintf(stderr, "%s:%d: check failed: %s\n  %s\n", file, line, what, detail.c_str());
-    std::abort();
+    std::fprintf(stderr, "%s:%d: check failed: %s\n  %s\n", file, line, what, detail.c_str()), std::abort();
 }
-#define FUZZ_CHECK(cond, detail) \
-    do { if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond, (detail)); } while (0)
+#define FUZZ_CHECK(cond, detail) do { if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond, (detail)); } while (0)
 
 // Records of counters only are equal when their bytes are.
-template <class T>
-bool same_counters(const T& a, const T& b) {
+template <class T> bool same_counters(const T& a, const T& b) {
     static_assert(std::has_unique_object_representations_v<T>);
     return std::memcmp(&a, &b, sizeof(T)) == 0;
 }
 
 // Decisions taken from the front of the input; an exhausted input answers 0.
 struct Bytes {
-    const uint8_t* data;
-    size_t size, pos = 0;
+    const uint8_t* data; size_t size, pos = 0;
     bool empty() const { return pos >= size; }
     uint8_t byte() { return pos < size ? data[pos++] : 0; }
     uint32_t below(uint32_t n) { return n ? byte() % n : 0; }
     bool flag() { return byte() & 1; }
 };
 
-// What tokens are made of: letters that chain, multi-byte characters, the
-// byte-level space, the space marker, the brackets of special-looking tokens,
-// a space, NUL, a control character, and a character with a combining mark.
+// What tokens are made of: letters that chain, multi-byte characters, the byte-level space, the space marker, the
+// brackets of special-looking tokens, a space, NUL, a control character, and a character with a combining mark.
 inline constexpr std::string_view kPieces[] = {
     "a", "b", "c", "d", "\xC3\xA9", "\xC4\xA0", "\xE2\x96\x81", "<", ">", "[", "]", " ",
     std::string_view("\0", 1), "\x1b", "\xF0\x9F\x98\x80", "e\xCC\x81",
@@ -63,28 +58,34 @@ inline std::string token(Bytes& in) {
     return out;
 }
 
+inline std::set<uint32_t> used_ids(const Editor& editor) {
+    std::set<uint32_t> used;
+    editor.used_ids().for_each([&](uint32_t id) { used.insert(id); });
+    return used;
+}
+
+// What an edit that fails must leave as it was.
+std::string state_of(const Editor& editor) {
+    std::string state = editor.to_json() + "\nnext " + std::to_string(editor.next_id()) + ", reserved";
+    for (uint32_t id : used_ids(editor)) state += " " + std::to_string(id);
+    return state;
+}
+
 inline std::string json_text(std::string_view text) {
     std::string out;
     append_json_string(out, text);
     return out;
 }
 
-// Mostly the next ID; when `wild` also likely duplicates, gaps and IDs at the
-// top of the 32-bit range.
+// Mostly the next ID; when `wild` also likely duplicates, gaps and IDs at the top of the 32-bit range.
 inline uint32_t pick_id(Bytes& in, uint32_t next, bool wild) {
-    if (!wild) return next;
-    switch (in.below(8)) {
-        case 0: return in.below(8);
-        case 1: return 0xFFFFFFFFu - in.below(4);
-        case 2: return next + in.below(16);
-        default: return next;
-    }
+    const uint32_t kind = wild ? in.below(8) : 3;
+    return kind == 0 ? in.below(8) : kind == 1 ? 0xFFFFFFFFu - in.below(4) : kind == 2 ? next + in.below(16) : next;
 }
 
-// The text of a small tokenizer document: single characters first, so that
-// merges have their parts, merges mostly splitting vocabulary tokens at a
-// character boundary, a few added tokens (some with odd IDs or not objects),
-// and one of the normalizers and pre-tokenizers that decide the space marker.
+// The text of a small tokenizer document: single characters first, so that merges have their parts, merges mostly
+// splitting vocabulary tokens at a character boundary, a few added tokens (some with odd IDs or not objects), and one
+// of the normalizers and pre-tokenizers that decide the space marker.
 inline std::string random_document(Bytes& in, bool wild) {
     std::vector<std::pair<std::string, uint32_t>> vocab;
     uint32_t vocab_count = in.below(12), next = 0;
@@ -94,6 +95,7 @@ inline std::string random_document(Bytes& in, bool wild) {
     }
     auto some_token = [&] { return vocab[in.below(static_cast<uint32_t>(vocab.size()))].first; };
     std::string merges;
+    auto add_merge = [&](const std::string& left, const std::string& right) { merges += (merges.empty() ? "[" : ", [") + json_text(left) + ", " + json_text(right) + "]"; };
     for (uint32_t i = 0, n = in.below(10); i < n; ++i) {
         if (!vocab.empty() && in.below(4) != 0) {
             std::string t = some_token();
@@ -101,23 +103,19 @@ inline std::string random_document(Bytes& in, bool wild) {
             for (size_t c = 1; c < t.size(); ++c) if ((static_cast<unsigned char>(t[c]) & 0xC0) != 0x80) cuts.push_back(c);
             if (!cuts.empty()) {
                 size_t cut = cuts[in.below(static_cast<uint32_t>(cuts.size()))];
-                merges += (i ? ", [" : "[") + json_text(t.substr(0, cut)) + ", " + json_text(t.substr(cut)) + "]";
+                add_merge(t.substr(0, cut), t.substr(cut));
                 continue;
             }
         }
         std::string right = token(in), left = token(in);
-        merges += (i ? ", [" : "[") + json_text(left) + ", " + json_text(right) + "]";
+        add_merge(left, right);
     }
     std::string added;
     for (uint32_t i = 0, n = in.below(4); i < n; ++i) {
         std::string content = vocab.empty() || in.flag() ? token(in) : some_token();
         std::string entry = "{\"content\": " + json_text(content) + ", \"special\": " + (in.flag() ? "true" : "false");
-        switch (in.below(6)) {
-            case 0: break;
-            case 1: entry += ", \"id\": -1"; break;
-            case 2: entry += ", \"id\": 3.0"; break;
-            default: entry += ", \"id\": " + std::to_string(pick_id(in, next++, wild));
-        }
+        const uint32_t kind = in.below(6);
+        entry += kind == 0 ? "" : kind == 1 ? ", \"id\": -1" : kind == 2 ? ", \"id\": 3.0" : ", \"id\": " + std::to_string(pick_id(in, next++, wild));
         entry += "}";
         if (wild && in.below(8) == 0) entry = in.flag() ? "\"not an object\"" : "7";
         added += (i ? ", " : "") + entry;

@@ -1,7 +1,6 @@
 #pragma once
-// A slow, literal editor that the fuzz harnesses compare the real one with:
-// ordered containers, scans of the whole merge list, a full sort for every
-// choice, and none of the real editor's indexes.
+// A slow, literal editor that the fuzz harnesses compare the real one with: ordered containers, scans of the whole
+// merge list, a full sort for every choice, and none of the real editor's indexes.
 
 #include <algorithm>
 #include <map>
@@ -20,9 +19,7 @@ using lexmill::count_chars;
 using Pair = std::pair<std::string, std::string>;
 using Merges = std::vector<lexmill::MergeText>;
 
-inline bool bracketed(const std::string& t) {
-    return !t.empty() && ((t.front() == '[' && t.back() == ']') || (t.front() == '<' && t.back() == '>'));
-}
+inline bool bracketed(const std::string& t) { return !t.empty() && ((t.front() == '[' && t.back() == ']') || (t.front() == '<' && t.back() == '>')); }
 
 inline std::vector<std::string> characters(const std::string& text) {
     std::vector<std::string> out;
@@ -33,13 +30,9 @@ inline std::vector<std::string> characters(const std::string& text) {
     return out;
 }
 
-// An added-token entry as the editor reads it: "content" when a string, "id"
-// when an unsigned 32-bit integer, and whether "id" is there at all.
-struct AddedEntry {
-    std::optional<std::string> content;
-    std::optional<uint32_t> id;
-    bool has_id = false;
-};
+// An added-token entry as the editor reads it: "content" when a string, "id" when an unsigned 32-bit integer, and
+// whether "id" is there at all.
+struct AddedEntry { std::optional<std::string> content; std::optional<uint32_t> id; bool has_id = false; };
 
 struct ReferenceEditor {
     std::map<std::string, uint32_t> vocab;
@@ -56,53 +49,36 @@ struct ReferenceEditor {
         next_id = used_ids.empty() ? 1 : *used_ids.rbegin() + 1;
     }
     bool has(const std::string& t) const { return vocab.count(t) != 0; }
-    bool registered(const std::string& t) const {
-        return std::any_of(added.begin(), added.end(), [&](const AddedEntry& e) { return e.content == t; });
-    }
-    bool has_merge(const std::string& l, const std::string& r) const {
-        return std::find(merges.begin(), merges.end(), Pair(l, r)) != merges.end();
-    }
-    bool produced(const std::string& t) const {
-        return std::any_of(merges.begin(), merges.end(), [&](const Pair& m) { return m.first + m.second == t; });
-    }
+    bool registered(const std::string& t) const { return std::ranges::any_of(added, [&](const AddedEntry& e) { return e.content == t; }); }
+    bool has_merge(const std::string& l, const std::string& r) const { return std::ranges::find(merges, Pair(l, r)) != merges.end(); }
+    bool produced(const std::string& t) const { return std::ranges::any_of(merges, [&](const Pair& m) { return m.first + m.second == t; }); }
     void insert(const std::string& t) {
         uint32_t id = next_id;
         while (used_ids.count(id)) ++id;
-        used_ids.insert(id);
-        next_id = id + 1;
-        vocab.emplace(t, id);
+        used_ids.insert(id), next_id = id + 1, vocab.emplace(t, id);
         if (insert_log) insert_log->push_back(t);
     }
     void ensure(const std::string& t) { if (!has(t)) insert(t); }
     void append_merge(const std::string& l, const std::string& r, Merges& log) { merges.emplace_back(l, r), log.emplace_back(l, r); }
-    std::optional<std::string> token_by_id(uint32_t id) const {
-        for (const auto& [t, i] : vocab) if (i == id) return t;
-        return std::nullopt;
-    }
+    std::optional<std::string> token_by_id(uint32_t id) const { for (const auto& [t, i] : vocab) if (i == id) return t; return std::nullopt; }
 
     lexmill::ValidationResult validate() const {
         lexmill::ValidationResult r;
-        for (size_t p = 0; p < merges.size(); ++p) {
-            if (has(merges[p].first + merges[p].second)) ++r.valid_count;
-            else r.invalid_merges.push_back({p, merges[p].first, merges[p].second});
-        }
-        r.invalid_count = r.invalid_merges.size();
+        for (size_t p = 0; p < merges.size(); ++p)
+            if (!has(merges[p].first + merges[p].second)) r.invalid_merges.push_back({p, merges[p].first, merges[p].second});
+        r.invalid_count = r.invalid_merges.size(), r.valid_count = merges.size() - r.invalid_count;
         return r;
     }
-    uint64_t remove_invalid_merges() {
-        return std::erase_if(merges, [&](const Pair& m) { return !has(m.first + m.second); });
-    }
+    uint64_t remove_invalid_merges() { return std::erase_if(merges, [&](const Pair& m) { return !has(m.first + m.second); }); }
 
     // Each character, and each prefix from the first one, joined by a merge.
     Merges chain(const std::string& text) {
         Merges out;
-        std::vector<std::string> chars = characters(text);
-        std::string current = chars.empty() ? "" : chars[0];
-        if (!chars.empty()) ensure(current);
-        for (size_t k = 1; k < chars.size(); ++k) {
-            ensure(chars[k]);
-            if (!has_merge(current, chars[k])) append_merge(current, chars[k], out);
-            ensure(current += chars[k]);
+        std::string current;
+        for (const std::string& c : characters(text)) {
+            ensure(c);
+            if (!current.empty() && !has_merge(current, c)) append_merge(current, c, out);
+            ensure(current += c);
         }
         return out;
     }
@@ -111,39 +87,30 @@ struct ReferenceEditor {
         lexmill::AdditionResult r{token, !has(token), "already_exists", {}};
         std::vector<std::string> chars = characters(token);
         if (!r.added) return r;
-        if (chars.size() == 1) {
-            insert(token);
-            r.method = "single_char";
-        } else if (reachable) {
+        r.method = chars.size() == 1 ? "single_char" : reachable ? "reachable" : "char_chain";
+        if (chars.size() == 1) return insert(token), r;
+        if (reachable) {
             for (const std::string& c : chars) ensure(c);
             // Each time BPE gets stuck, its first two pieces are joined by a new merge at the end.
             for (auto p = bpe(token); p.size() > 1; p = bpe(token)) {
                 for (const std::string& piece : {p[0], p[1], p[0] + p[1]}) ensure(piece);
                 append_merge(p[0], p[1], r.added_merges);
             }
-            ensure(token);
-            r.method = "reachable";
-        } else {
-            std::string prefix = token;  // the longest proper prefix in the vocabulary, if any
-            for (size_t k = chars.size(); k > 1 && (k == chars.size() || !has(prefix)); --k) prefix.resize(prefix.size() - chars[k - 1].size());
-            if (chars.size() < 2 || !has(prefix)) {
-                r.added_merges = chain(token);
-                ensure(token);
-                r.method = "char_chain";
-                return r;
-            }
-            std::string suffix = token.substr(prefix.size());
-            if (!has(suffix)) r.added_merges = chain(suffix);
-            if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, r.added_merges);
-            insert(token);
-            r.method = "longest_prefix";
+            return ensure(token), r;
         }
+        std::string prefix = token;  // the longest proper prefix in the vocabulary, if any
+        for (size_t k = chars.size(); k > 1 && (k == chars.size() || !has(prefix)); --k) prefix.resize(prefix.size() - chars[k - 1].size());
+        if (chars.size() < 2 || !has(prefix)) return r.added_merges = chain(token), ensure(token), r;
+        std::string suffix = token.substr(prefix.size());
+        if (!has(suffix)) r.added_merges = chain(suffix);
+        if (!has_merge(prefix, suffix)) append_merge(prefix, suffix, r.added_merges);
+        insert(token), r.method = "longest_prefix";
         return r;
     }
     bool add_token_atomic(const std::string& t) { return !has(t) && (insert(t), true); }
 
-    // BPE on the characters of `text`: the neighbours whose pair comes first in
-    // the list (by its last place there) are joined, the leftmost of equals first.
+    // BPE on the characters of `text`: the neighbours whose pair comes first in the list (by its last place there) are
+    // joined, the leftmost of equals first.
     std::vector<std::string> bpe(const std::string& text) const {
         for (std::vector<std::string> pieces = characters(text);;) {
             std::optional<std::pair<size_t, size_t>> best;  // rank, position
@@ -158,13 +125,13 @@ struct ReferenceEditor {
         }
     }
 
-    // Removal marks the token and every product of a merge using a marked
-    // string; it removes those merges and every merge producing a marked string.
+    // Removal marks the token and every product of a merge using a marked string; it removes those merges and every
+    // merge producing a marked string.
     std::pair<std::set<std::string>, std::set<size_t>> cascade(const std::string& token) const {
         std::set<std::string> marked;
         std::set<size_t> removed;
         for (std::vector<std::string> stack{token}; !stack.empty();) {
-            std::string t = stack.back();
+            std::string t = std::move(stack.back());
             stack.pop_back();
             if (!marked.insert(t).second) continue;
             for (size_t p = 0; p < merges.size(); ++p) {
@@ -176,10 +143,7 @@ struct ReferenceEditor {
         return {marked, removed};
     }
 
-    struct Removal {
-        std::set<std::string> tokens;
-        std::multiset<Pair> merges;
-    };
+    struct Removal { std::set<std::string> tokens; std::multiset<Pair> merges; };
     // `freed_ids` receives the IDs that became free.
     Removal remove_token(const std::string& token, std::set<uint32_t>* freed_ids = nullptr) {
         auto [marked, removed] = cascade(token);
@@ -199,12 +163,9 @@ struct ReferenceEditor {
     // Longest first, then the highest ID.
     std::vector<lexmill::ShrinkCandidate> shrink_candidates(uint64_t count, uint32_t min_id) const {
         std::vector<lexmill::ShrinkCandidate> all;
-        for (const auto& [t, id] : vocab) {
+        for (const auto& [t, id] : vocab)
             if (id >= min_id && count_chars(t) >= 2 && !bracketed(t) && !registered(t)) all.push_back({t, id, count_chars(t)});
-        }
-        std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
-            return a.char_length != b.char_length ? a.char_length > b.char_length : a.id > b.id;
-        });
+        std::ranges::stable_sort(all, std::greater{}, [](const auto& c) { return std::pair(c.char_length, c.id); });
         all.resize(std::min<size_t>(all.size(), count));
         return all;
     }
@@ -233,9 +194,8 @@ struct ReferenceEditor {
         return {lo, hi, span >= vocab.size() ? span - vocab.size() : 0};
     }
     lexmill::GapReport gaps() const {
-        if (vocab.empty()) return {};
         auto [lo, hi, inner] = span();
-        return {lo + inner != 0, lo + inner, lo, hi};
+        return vocab.empty() ? lexmill::GapReport{} : lexmill::GapReport{lo + inner != 0, lo + inner, lo, hi};
     }
 
     lexmill::ReindexResult reindex() {
@@ -246,35 +206,27 @@ struct ReferenceEditor {
         std::set<uint32_t> reserved;
         for (const AddedEntry& e : added) if (e.id && !(e.content && has(*e.content))) reserved.insert(*e.id);
         std::vector<std::pair<std::string, uint32_t>> order(vocab.begin(), vocab.end());
-        std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        std::ranges::stable_sort(order, {}, &std::pair<std::string, uint32_t>::second);
         std::vector<uint32_t> target;
         for (uint32_t next = 0; target.size() < order.size(); ++next) if (!reserved.count(next)) target.push_back(next);
         size_t k = 0;
         while (k < order.size() && order[k].second == target[k]) ++k;
         r.old_min_id = lo, r.old_max_id = hi, r.new_max_id = target.back();
         if (k == order.size()) return r;
-        for (size_t j = k; j < order.size(); ++j) {
-            if (order[j].second != target[j]) r.old_ids.push_back(order[j].second), r.new_ids.push_back(target[j]);
-            vocab[order[j].first] = target[j];
-        }
+        for (size_t j = k; j < order.size(); ++j)
+            if (order[j].second != target[j]) r.old_ids.push_back(order[j].second), r.new_ids.push_back(vocab[order[j].first] = target[j]);
         for (AddedEntry& e : added) if (e.content && has(*e.content) && e.has_id) e.id = vocab.at(*e.content);
         uint64_t reserved_inside = 0;
-        for (uint32_t id : reserved) {
-            reserved_inside += id <= hi && std::none_of(order.begin(), order.end(), [&](const auto& o) { return o.second == id; });
-        }
+        for (uint32_t id : reserved) reserved_inside += id <= hi && std::none_of(order.begin(), order.end(), [&](const auto& o) { return o.second == id; });
         rebuild_used_ids();
-        r.ids_remapped = order.size() - k;
-        r.gaps_removed = inner + lo - std::min<uint64_t>(inner + lo, reserved_inside);
+        r.ids_remapped = order.size() - k, r.gaps_removed = inner + lo - std::min<uint64_t>(inner + lo, reserved_inside);
         return r;
     }
 
     // The tokens an addition inserted take, in order, the lowest freed IDs.
     void renumber(const std::vector<std::string>& inserted, std::set<uint32_t>& free, uint32_t saved_next_id) {
-        for (size_t i = 0; i < inserted.size() && !free.empty(); ++i) {
-            used_ids.erase(vocab.at(inserted[i]));
-            used_ids.insert(vocab[inserted[i]] = *free.begin());
-            free.erase(free.begin());
-        }
+        for (size_t i = 0; i < inserted.size() && !free.empty(); ++i)
+            used_ids.erase(vocab.at(inserted[i])), used_ids.insert(vocab[inserted[i]] = free.extract(free.begin()).value());
         next_id = saved_next_id;
     }
 
@@ -291,32 +243,22 @@ struct ReferenceEditor {
             const size_t merges_before = merges.size();
             const uint32_t next_before = next_id;
             std::vector<std::string> fresh;
-            insert_log = &fresh;
-            add(token, reachable);
-            insert_log = nullptr;
+            insert_log = &fresh, add(token, reachable), insert_log = nullptr;
             const size_t appended = merges.size() - merges_before;
             spared.insert(fresh.begin(), fresh.end());
             bool paid = true;
             while (paid && (vocab.size() > report.initial_vocab_size || free.size() < fresh.size())) {
-                // Longest first, then produced by a merge, then bytewise; a
-                // token whose cascade would take a spared one is passed over.
+                // Longest first, then produced by a merge, then bytewise; a token whose cascade would take a spared one
+                // is passed over.
                 std::vector<std::tuple<uint64_t, bool, std::string>> order;
-                for (const auto& [t, id] : vocab) {
+                for (const auto& [t, id] : vocab)
                     if (count_chars(t) != 1 && !bracketed(t) && !is_spared(t)) order.emplace_back(UINT64_MAX - count_chars(t), !produced(t), t);
-                }
-                std::sort(order.begin(), order.end());
-                auto victim = std::find_if(order.begin(), order.end(), [&](const auto& o) {
-                    std::set<std::string> marked = cascade(std::get<2>(o)).first;
-                    return std::none_of(marked.begin(), marked.end(), is_spared);
-                });
-                paid = victim != order.end();
-                if (paid) remove_token(std::get<2>(*victim), &free), ++report.tokens_removed;
+                std::ranges::sort(order);
+                auto victim = std::ranges::find_if(order, [&](const auto& o) { return std::ranges::none_of(cascade(std::get<2>(o)).first, is_spared); });
+                if ((paid = victim != order.end())) remove_token(std::get<2>(*victim), &free), ++report.tokens_removed;
             }
-            if (paid) {
-                renumber(fresh, free, next_before);
-                ++report.tokens_added;
-                continue;
-            }
+            if (paid) renumber(fresh, free, next_before), ++report.tokens_added;
+            if (paid) continue;
             for (const std::string& t : fresh) used_ids.erase(vocab.at(t)), vocab.erase(t);
             merges.resize(merges.size() - appended);  // still the last ones: victims spare them
             next_id = next_before, stopped = true, ++report.tokens_not_added;
@@ -337,25 +279,21 @@ struct ReferenceEditor {
         std::tie(report.total_tokens_removed, report.total_merges_removed) = remove_candidates(missing.size(), min_id, &free, roots);
         for (size_t i = 0; i < missing.size() && vocab.size() < report.initial_vocab_size; ++i, ++report.chars_added_count) {
             uint32_t next_before = next_id;
-            insert(missing[i]);
-            renumber({missing[i]}, free, next_before);
+            insert(missing[i]), renumber({missing[i]}, free, next_before);
         }
         report.chars_not_added = missing.size() - report.chars_added_count;
-        reindex();
-        report.final_vocab_size = vocab.size();
+        reindex(), report.final_vocab_size = vocab.size();
         return report;
     }
 
     uint64_t pin_added_tokens() {
         uint64_t pinned = 0;
-        for (const AddedEntry& e : added) {
+        for (const AddedEntry& e : added)
             if (e.content && e.id && !e.content->empty() && !has(*e.content) && !token_by_id(*e.id)) pinned += vocab.emplace(*e.content, *e.id).second;
-        }
         return pinned;
     }
 
-    // How many added tokens a reader such as the tokenizers library gives
-    // another ID than the one written.
+    // How many added tokens a reader such as the tokenizers library gives another ID than the one written.
     uint64_t added_tokens_read_differently() const {
         std::map<std::string, uint64_t> assigned;
         std::optional<uint64_t> largest;

@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses of the core and runs each for SECONDS (60).
+# Builds the libFuzzer harnesses of the core with clang-16 (or FUZZ_CXX) and runs each for SECONDS (60):
 #   tests/fuzz/run.sh [SECONDS] [parse|editor|merge ...]
-# Installs clang-16 when missing (FUZZ_CXX names another clang). Everything is
-# kept in FUZZ_BUILD_DIR (build/fuzz): corpus/NAME, crashes/, NAME.log. Rerun a
-# reproducer with build/fuzz/fuzz_NAME FILE (FUZZ_TRACE=1 traces the editor
-# harness). FUZZ_SEED fixes libFuzzer's seed; FUZZ_SOURCE_DIR builds another
-# copy of the core. Reproducers of past faults in regressions/NAME run first.
+# All in FUZZ_BUILD_DIR (build/fuzz): corpus/NAME, crashes/, NAME.log; rerun a reproducer with build/fuzz/fuzz_NAME FILE.
+# FUZZ_SEED fixes libFuzzer's seed; FUZZ_SOURCE_DIR builds another copy of the core. regressions/NAME run first.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-60}
@@ -14,42 +11,23 @@ harnesses=("$@")
 [ $# -gt 0 ] || harnesses=(parse editor merge)
 build=${FUZZ_BUILD_DIR:-$repo/build/fuzz}
 fuzz_dir=$repo/tests/fuzz
-
-# Debian's clang 14 trips over GCC 12's <=> on strings; 16 does not.
-missing=()
-for p in clang-16 libclang-rt-16-dev libsimdjson-dev libutf8proc-dev pkg-config; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ] && [ -z "${FUZZ_CXX:-}" ]; then
-  sudo=$([ "$(id -u)" -eq 0 ] || echo sudo)
-  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-python=${PYTHON:-python3}
-"$python" -m pip install --quiet "cmake>=3.26" ninja
-PATH=$("$python" -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$PATH
-
 mkdir -p "$build/crashes"
+# Debian's clang 14 trips over GCC 12's <=> on strings; 16 does not.
 if ! { cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="${FUZZ_CXX:-clang++-16}" -DLEXMILL_FUZZ=ON \
          -DLEXMILL_PYTHON=OFF -DLEXMILL_CORE_DIR="${FUZZ_SOURCE_DIR:-$repo/src}" && cmake --build "$build" -j2; } >"$build/build.log" 2>&1; then
   cat "$build/build.log" >&2
   exit 1
 fi
 
-# Seeds: the example, the JSON test suite alone and as a normalizer, and a
-# few fixed byte streams for the generated documents.
+# Parser seeds: the example, and the JSON test suite alone and as a normalizer.
 seeds=$build/seeds
-rm -rf "$seeds" && mkdir -p "$seeds/parse" "$seeds/editor" "$seeds/merge"
-cp "$repo/examples/tiny.tokenizer.json" "$seeds/parse/tiny.json"
+rm -rf "$seeds" && mkdir -p "$seeds"
+cp "$repo/examples/tiny.tokenizer.json" "$seeds/tiny.json"
 for f in "$repo"/../shared/data/jsontestsuite/test_parsing/*.json; do
   [ -e "$f" ] || continue
-  cp "$f" "$seeds/parse/raw_${f##*/}"
+  cp "$f" "$seeds/raw_${f##*/}"
   { printf '{"version": "1.0", "added_tokens": [], "normalizer": '; cat "$f"
-    printf ', "model": {"type": "BPE", "vocab": {}, "merges": []}}'; } >"$seeds/parse/embedded_${f##*/}"
-done
-for i in 0 1 2 3 4 5 6 7; do
-  for name in editor merge; do
-    LC_ALL=C awk -v seed="$i" 'BEGIN { srand(seed + 1); for (n = 0; n < 200; n++) printf "%c", int(rand() * 256) }' >"$seeds/$name/pattern_$i"
-  done
+    printf ', "model": {"type": "BPE", "vocab": {}, "merges": []}}'; } >"$seeds/embedded_${f##*/}"
 done
 
 status=0
@@ -59,8 +37,8 @@ for name in "${harnesses[@]}"; do
   mkdir -p "$corpus"
   options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$build/crashes/$name-")
   [ -n "${FUZZ_SEED:-}" ] && options+=(-seed="$FUZZ_SEED")
-  if [ "$name" = parse ]; then options+=(-dict="$fuzz_dir/json.dict" -max_len=65536); else options+=(-max_len=1024); fi
-  inputs=("$corpus" "$seeds/$name")
+  inputs=("$corpus")
+  if [ "$name" = parse ]; then options+=(-dict="$fuzz_dir/json.dict" -max_len=65536) inputs+=("$seeds"); else options+=(-max_len=1024); fi
   [ -d "$fuzz_dir/regressions/$name" ] && inputs+=("$fuzz_dir/regressions/$name")
   result=ok
   "$build/fuzz_$name" "${options[@]}" "${inputs[@]}" >"$log" 2>&1 || { result=FAILED; status=1; }

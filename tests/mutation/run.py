@@ -1,12 +1,9 @@
-"""How many faults do the fast tests catch? A mutation run of the C++ core.
+"""How many faults do the fast tests catch? A mutation run of the C++ core (tests/README.md).
 
     python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT]
 
-A fixed, seeded sample of universalmutator's one-line faults of src/document and
-src/editor is put in place one at a time (restored after each, also on Ctrl-C);
-the build and the fast tests run against each. A fault that does not build is
-replaced by the next in the sample; one whose tests fail, crash or time out is
-caught. Prints each verdict, the share caught and the survivors (tests/README.md).
+A fixed, seeded sample of universalmutator's one-line faults of src/document and src/editor, put in place
+one at a time (restored after each, also on Ctrl-C); a fault whose build and fast tests pass survives.
 """
 
 import argparse
@@ -84,11 +81,9 @@ def main():
     parser.add_argument("--list", action="store_true", help="only print the sample")
     parser.add_argument("--only", metavar="TEXT", help="only the mutants of source files whose path contains TEXT")
     args = parser.parse_args()
-    if shutil.which("mutate") is None:
-        sys.exit("needs universalmutator: pip install universalmutator")
-    pool = candidates(args.seed)
-    if args.only:
-        pool = [mutant for mutant in pool if args.only in str(mutant[0].relative_to(REPO))]
+    if shutil.which("mutate") is None:  # its own interpreter; the tests run on this one, sys.executable
+        sys.exit("needs universalmutator's mutate on PATH: install it here, or add its bin folder at the end of PATH")
+    pool = [mutant for mutant in candidates(args.seed) if (args.only or "") in str(mutant[0].relative_to(REPO))]
     where = lambda source, line, old, new: f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}"
     if args.list:
         print("\n".join(where(source, *change) for source, _, change in pool[: args.count]))
@@ -111,15 +106,11 @@ def main():
             killed = not tests_pass(args.build)
         finally:
             source.write_text(original)
-        caught += killed
-        if not killed:
-            survivors.append(where(source, *change))
+        caught, survivors = caught + killed, survivors + ([] if killed else [where(source, *change)])
         print(f"[{tried}/{args.count}] {'caught  ' if killed else 'SURVIVED'} {where(source, *change)}", flush=True)
     run(build, 900)
     print(f"\ncaught {caught} of {tried} mutants ({100 * caught / max(tried, 1):.1f}%), seed {args.seed}")
-    print("survivors:" if survivors else "no survivors")
-    for line in survivors:
-        print("  " + line)
+    print("survivors:" if survivors else "no survivors", *("  " + line for line in survivors), sep="\n")
 
 
 if __name__ == "__main__":
