@@ -1,6 +1,7 @@
 """The type stubs: mypy accepts correct use, reports each misuse that fails at run time,
 and stubtest finds the stubs true to the module."""
 
+import ast
 import os
 import re
 import subprocess
@@ -41,3 +42,20 @@ def test_stubs_match_the_module_at_run_time(lexmill, tmp_path):
     module_dir = Path(lexmill.__file__).resolve().parent
     result = run_mypy("mypy.stubtest", ["lexmill"], [STUBS, module_dir], tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_stub_docstrings_are_the_module_docstrings(lexmill):
+    # The binding holds the docstrings; the stubs carry copies for editors and type checkers.
+    tree = ast.parse((STUBS / "lexmill-stubs" / "__init__.pyi").read_text(encoding="utf-8"))
+    stubs = {(None, None): ast.get_docstring(tree)}
+    for cls in (node for node in tree.body if isinstance(node, ast.ClassDef)):
+        stubs[cls.name, None] = ast.get_docstring(cls)
+        stubs.update(((cls.name, f.name), ast.get_docstring(f)) for f in cls.body
+                     if isinstance(f, ast.FunctionDef) and ast.get_docstring(f) is not None)
+    module = {(None, None): lexmill.__doc__}
+    for name in (n for n in lexmill.__all__ if n != "__version__"):
+        cls = getattr(lexmill, name)
+        module[name, None] = cls.__doc__
+        module.update(((name, member), getattr(cls, member).__doc__) for member in vars(cls)
+                      if not member.startswith("_") and getattr(cls, member).__doc__)
+    assert stubs == module
