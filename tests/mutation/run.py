@@ -1,6 +1,6 @@
 """How many faults do the fast tests catch? A mutation run of the C++ core (tests/README.md).
 
-    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT]
+    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT] [--resume LOG]
 
 A fixed, seeded sample of universalmutator's one-line faults of src/document and src/editor, put in place
 one at a time (restored after each, also on Ctrl-C); a fault whose build and fast tests pass survives.
@@ -10,6 +10,7 @@ import argparse
 import difflib
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -73,6 +74,16 @@ def tests_pass(directory):
     return all(run([str(directory / p[0]), *p[1:]], 300) for p in PROGRAMS) and run(pytest, 900, cwd=REPO / "tests", env=env)
 
 
+def caught_by_tests(source, text, build, directory):
+    """Whether the fast tests catch the mutant `text` of `source`; None when it does not build."""
+    original = source.read_text()
+    try:
+        source.write_text(text)
+        return not tests_pass(directory) if run(build, 900) else None
+    finally:
+        source.write_text(original)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--count", type=int, default=160, help="mutants that build, to run the tests on")
@@ -80,7 +91,13 @@ def main():
     parser.add_argument("--build", type=Path, default=REPO / "build" / "mutation")
     parser.add_argument("--list", action="store_true", help="only print the sample")
     parser.add_argument("--only", metavar="TEXT", help="only the mutants of source files whose path contains TEXT")
+    parser.add_argument("--resume", metavar="LOG", type=Path,
+                        help="the output of an interrupted run with the same options: its verdicts are taken as they stand")
     args = parser.parse_args()
+    done = {}
+    if args.resume:
+        for verdict, place in re.findall(r"^\[\d+/\d+\] (caught  |SURVIVED) (.+)$", args.resume.read_text(), re.MULTILINE):
+            done[place] = verdict == "caught  "
     if shutil.which("mutate") is None:  # its own interpreter; the tests run on this one, sys.executable
         sys.exit("needs universalmutator's mutate on PATH: install it here, or add its bin folder at the end of PATH")
     pool = [mutant for mutant in candidates(args.seed) if (args.only or "") in str(mutant[0].relative_to(REPO))]
@@ -97,17 +114,13 @@ def main():
     for source, text, change in pool:
         if tried == args.count:
             break
-        original = source.read_text()
-        try:
-            source.write_text(text)
-            if not run(build, 900):
-                continue
-            tried += 1
-            killed = not tests_pass(args.build)
-        finally:
-            source.write_text(original)
-        caught, survivors = caught + killed, survivors + ([] if killed else [where(source, *change)])
-        print(f"[{tried}/{args.count}] {'caught  ' if killed else 'SURVIVED'} {where(source, *change)}", flush=True)
+        place = where(source, *change)
+        killed = done[place] if place in done else caught_by_tests(source, text, build, args.build)
+        if killed is None:  # does not build: the next one takes its place
+            continue
+        tried += 1
+        caught, survivors = caught + killed, survivors + ([] if killed else [place])
+        print(f"[{tried}/{args.count}] {'caught  ' if killed else 'SURVIVED'} {place}", flush=True)
     run(build, 900)
     print(f"\ncaught {caught} of {tried} mutants ({100 * caught / max(tried, 1):.1f}%), seed {args.seed}")
     print("survivors:" if survivors else "no survivors", *("  " + line for line in survivors), sep="\n")
