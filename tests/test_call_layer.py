@@ -72,33 +72,16 @@ def test_keywords_and_instances(lexmill, editor, tmp_path):
     # from_json called on an instance leaves that instance alone.
     other = editor.from_json(json_str=tokenizer_json(["x"]))
     assert type(other) is type(editor) and (other.vocab_size, editor.vocab_size) == (1, 4)
-    # Conversion can run Python code that empties the caller's keyword dict.
-    kwargs = {}
-
-    class Clearing:
-        def __index__(self):
-            kwargs.clear()
-            return 1
-
-    kwargs["id"] = Clearing()
+    # Conversion can run Python code that empties the caller's keyword dict, or uses the editor itself.
+    kwargs = {"id": type("Clearing", (), {"__index__": lambda self: kwargs.clear() or 1})()}
     assert editor.get_token_by_id(**kwargs) == "b"
-
-    class ReadsEditor:  # a use of the editor inside a use of it
-        def __index__(self):
-            return editor.vocab_size - 3
-
-    assert editor.get_token_by_id(ReadsEditor()) == "b"
+    assert editor.get_token_by_id(type("ReadsEditor", (), {"__index__": lambda self: editor.vocab_size - 3})()) == "b"
 
 
 def test_odd_type_names_and_str_subclasses(editor):
-    assert raised_message(TypeError, lambda: failing_conversions(RuntimeError)["type name"](editor)) == \
+    assert raised_message(TypeError, lambda: failing_conversions(raising(RuntimeError))["type name"](editor)) == \
         "argument 'token': '<failed to extract type name>' object cannot be converted to 'PyString'"
-
-    class Shouting(str):
-        def __str__(self):
-            return "B"
-
-    assert editor.get_token_id(Shouting("ab")) == 2
+    assert editor.get_token_id(type("Shouting", (str,), {"__str__": lambda self: "B"})("ab")) == 2
     assert not raised_message(UnicodeEncodeError, lambda: editor.has_token("a\udfffb")).startswith("argument")
 
 
@@ -112,12 +95,9 @@ def test_failures_of_index_itself(editor):
     for value in [2**63, -(2**63) - 1, Index(2**70)]:  # the interpreter's own overflow
         message = raised_message(OverflowError, lambda: editor.get_token_by_id(value))
         assert message != OUT_OF_RANGE and not message.startswith("argument")
-
-    class OwnTypeError(TypeError):
-        pass
-
-    assert raised_message(ValueError, lambda: editor.get_token_by_id(Index(ValueError("no")))) == "no"
-    assert raised_message(OwnTypeError, lambda: editor.get_token_by_id(Index(OwnTypeError("mine")))) == "mine"
+    own_type_error = type("OwnTypeError", (TypeError,), {})
+    for error in (ValueError("no"), own_type_error("mine")):
+        assert raised_message(type(error), lambda: editor.get_token_by_id(Index(error))) == str(error)
     inner = TypeError("inner")
     inner.__cause__ = KeyError("root")
     with pytest.raises(TypeError) as raised:
@@ -125,26 +105,18 @@ def test_failures_of_index_itself(editor):
     assert str(raised.value) == "argument 'id': inner" and raised.value.__cause__ is inner.__cause__
 
 
-def failing_conversions(exception):  # conversions that meet `exception` where a failure could be dropped
-    class Tokens(list):
-        def __len__(self):  # asked only as a capacity hint
-            raise exception
+def raising(exception):
+    def fail(*args):
+        raise exception
+    return fail
 
-    class Meta(type):
-        def __getattribute__(cls, name):
-            if name == "__qualname__":
-                raise exception
-            return super().__getattribute__(name)
 
-    class Unprintable:
-        def __str__(self):
-            raise exception
-
-    return {
-        "length hint": lambda editor: editor.add_tokens(Tokens(["zz"])),
-        "type name": lambda editor: editor.has_token(Meta("Odd", (), {})()),
-        "message of a TypeError": lambda editor: editor.get_token_by_id(Index(TypeError(Unprintable()))),
-    }
+def failing_conversions(fail):  # conversions that call `fail` where a failure could be dropped
+    meta = type("Meta", (type,), {"__getattribute__": lambda c, n: type.__getattribute__(c, n)
+                                  if n != "__qualname__" else fail()})
+    return {"length hint": lambda e: e.add_tokens(type("Tokens", (list,), {"__len__": fail})(["zz"])),
+            "type name": lambda e: e.has_token(meta("Odd", (), {})()),
+            "message of a TypeError": lambda e: e.get_token_by_id(Index(TypeError(type("U", (), {"__str__": fail})())))}
 
 
 @pytest.mark.parametrize("place", ["length hint", "type name", "message of a TypeError"])
@@ -152,7 +124,7 @@ def failing_conversions(exception):  # conversions that meet `exception` where a
 def test_interrupts_exits_and_memory_errors_are_never_dropped(editor, place, exception):
     before = editor.to_json()
     with pytest.raises(exception):
-        failing_conversions(exception)[place](editor)
+        failing_conversions(raising(exception))[place](editor)
     assert editor.to_json() == before
 
 
