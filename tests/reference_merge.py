@@ -1,5 +1,4 @@
-"""The reference model of merging one tokenizer into another, and what every merge must leave
-(shared by the merge tests on small documents and on the real files)."""
+"""The reference model of merging one tokenizer into another, and what every merge must leave."""
 
 import copy
 import json
@@ -8,11 +7,9 @@ import unicodedata
 from collections import deque
 
 U32_MAX = 2**32 - 1
-RESULT_FIELDS = (
-    "initial_target_vocab_size source_vocab_size final_model_vocab_size final_vocab_size tokens_injected "
-    "target_tokens_removed bridge_tokens_added bridge_merges_added source_merges_added target_merges_retained "
-    "representation"
-).split()
+RESULT_FIELDS = ("initial_target_vocab_size source_vocab_size final_model_vocab_size final_vocab_size tokens_injected "
+                 "target_tokens_removed bridge_tokens_added bridge_merges_added source_merges_added "
+                 "target_merges_retained representation").split()
 PRINTABLE = [*range(0x21, 0x7F), *range(0xA1, 0xAD), *range(0xAE, 0x100)]
 _OTHERS = [b for b in range(256) if b not in PRINTABLE]
 BYTE_TABLE = [chr(b) if b in PRINTABLE else chr(0x100 + _OTHERS.index(b)) for b in range(256)]

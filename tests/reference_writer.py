@@ -1,8 +1,5 @@
-"""An independent writer of tokenizer.json text, built on Python's json values.
-
-json.dumps(indent=2) differs from lexmill's layout in float notation, \\u
-escapes and member order, so the writer tests compare against this instead.
-"""
+"""An independent writer of tokenizer.json text from Python's json values (json.dumps differs from lexmill's layout
+in float notation, \\u escapes and member order)."""
 
 import math
 
@@ -66,11 +63,8 @@ def value_text(value, level=0):
 
 
 def document_text(doc, layout):
-    """A json.loads document in "declaration" (to_json) or "sorted" (save) layout.
-
-    Unknown members are dropped, absent sections written as null, absent model
-    booleans as false; sorted lists the vocabulary by ID, ties by token bytes.
-    """
+    """A json.loads document in "declaration" (to_json) or "sorted" (save) layout: unknown members dropped, absent
+    sections null, absent model booleans false; sorted lists the vocabulary by ID, ties by token bytes."""
     model = doc["model"]
     by_id = {"declaration": lambda entry: entry[0].encode(), "sorted": lambda entry: (entry[1], entry[0].encode())}
     fields = {name: model.get(name) for name in MODEL_FIELDS}

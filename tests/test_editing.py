@@ -307,18 +307,12 @@ def test_sync_source_that_cannot_be_loaded(lexmill, tmp_path, capfd, content, me
 
 
 
-class Peeking:
-    """A sequence of tokens that reads the editor while the call converts it."""
-
+class Peeking:  # a sequence of tokens that reads the editor while the call converts it
     def __init__(self, editor, tokens):
         self.editor, self.tokens = editor, tokens
 
-    def __len__(self):
-        return len(self.tokens)
-
-    def __getitem__(self, index):
-        self.editor.vocab_size
-        return self.tokens[index]
+    __len__ = lambda self: len(self.tokens)  # noqa: E731
+    __getitem__ = lambda self, index: (self.editor.vocab_size, self.tokens[index])[1]  # noqa: E731
 
 
 # The same, reading the editor when iteration starts.

@@ -1,5 +1,4 @@
-"""Saving and opening against the operating system: links, devices, streams, permissions,
-signals and limits. A save either writes the whole text or leaves the old file as it was."""
+"""Saving and opening against the system: links, devices, streams, permissions, signals, limits."""
 
 import errno
 import os
@@ -43,8 +42,7 @@ def editor(lexmill):
 
 
 @pytest.fixture
-def text(editor, tmp_path_factory):
-    """The bytes save writes for DOC."""
+def text(editor, tmp_path_factory):  # the bytes save writes for DOC
     path = tmp_path_factory.mktemp("reference") / "tokenizer.json"
     editor.save(str(path))
     return path.read_bytes()
@@ -82,36 +80,22 @@ def test_directory_in_the_way_is_left_alone(editor, tmp_path):
     assert (target / "inside").read_bytes() == b"kept" and directory_listing(tmp_path) == ["tokenizer.json"]
 
 
-@pytest.mark.parametrize("read_only", ["file", "folder"])
-def test_read_only_places_are_refused_and_left_alone(tmp_path, read_only):
-    # As root the child becomes nobody, for whom they are read-only too.
-    folder = tmp_path / "shared"
+@pytest.mark.parametrize("file_mode, folder_mode", [(0o444, 0o777), (0o644, 0o555)], ids=["file", "folder"])
+def test_read_only_places_are_refused_and_left_alone(tmp_path, file_mode, folder_mode):
+    # As root the child becomes nobody, for whom they are read-only too (nobody owns the read-only file).
+    folder, uid = tmp_path / "shared", os.getuid() or pwd.getpwnam("nobody").pw_uid
     folder.mkdir()
-    target = folder / "tokenizer.json"
-    target.write_bytes(b"old")
-    target.chmod(0o444 if read_only == "file" else 0o644)
-    folder.chmod(0o777 if read_only == "file" else 0o555)
-    uid = os.getuid()
-    if uid == 0:
-        try:
-            uid = pwd.getpwnam("nobody").pw_uid
-        except KeyError:
-            pytest.skip("no unprivileged user to run as")
-        os.chown(target, uid if read_only == "file" else -1, -1)
-    body = """
-        os.chdir(sys.argv[2])
-        if os.geteuid() == 0:
-            os.setgroups([])
-            os.setgid(int(sys.argv[3]))
-            os.setuid(int(sys.argv[3]))
-        report(lambda: editor.save("tokenizer.json"))
-    """
+    (folder / "tokenizer.json").write_bytes(b"old")
+    os.chown(folder / "tokenizer.json", uid if file_mode == 0o444 else -1, -1)
+    (folder / "tokenizer.json").chmod(file_mode)
+    folder.chmod(folder_mode)
+    body = "if os.geteuid() == 0:\n    os.setgroups([]), os.setgid(int(sys.argv[2])), os.setuid(int(sys.argv[2]))\n"
     try:
-        run = child(body, folder, uid)
+        run = child(body + 'report(lambda: editor.save("tokenizer.json"))', uid, cwd=folder)
     finally:
         folder.chmod(0o755)
     assert (run.returncode, run.stdout) == (0, f"PermissionError {SAVE}Failed to write: tokenizer.json\n")
-    assert target.read_bytes() == b"old" and directory_listing(folder) == ["tokenizer.json"]
+    assert (folder / "tokenizer.json").read_bytes() == b"old" and directory_listing(folder) == ["tokenizer.json"]
 
 
 @pytest.mark.parametrize("path", ["/dev/stdout", "/proc/self/fd/1", "fifo"])
@@ -169,22 +153,20 @@ def test_endless_device_is_refused_within_memory():
                                   "editor.sync_single_chars(sys.argv[2])", "editor.save(sys.argv[2])"])
 def test_ctrl_c_ends_a_wait_on_a_fifo_while_other_threads_run(tmp_path, call):
     # Nobody ever opens the other end of the FIFO; the other thread must run during the wait.
-    fifo = tmp_path / "fifo"
-    os.mkfifo(fifo)
-    body = """
+    os.mkfifo(tmp_path / "fifo")
+    body = f"""
         import threading, time
         ticks = []
         threading.Thread(target=lambda: [ticks.append(time.sleep(0.001)) for _ in iter(int, 1)], daemon=True).start()
         print("ready", flush=True)
-        report(lambda: CALL)
+        report(lambda: {call})
         print(len(ticks) > 50)
-    """.replace("CALL", call)
-    process = child(body, fifo, popen=True)
+    """
+    process = child(body, tmp_path / "fifo", popen=True)
     try:
         assert process.stdout.readline() == "ready\n"
         time.sleep(0.5)  # time for the child to reach the wait, and for its other thread to tick
         process.send_signal(signal.SIGINT)
-        output, _ = process.communicate(timeout=10)
+        assert process.communicate(timeout=10)[0] == "KeyboardInterrupt \nTrue\n"
     finally:
         process.kill()
-    assert output == "KeyboardInterrupt \nTrue\n"

@@ -1,5 +1,4 @@
-"""Hostile input: malformed, enormous or adversarial files and texts end in a clear error
-or a working editor, never in a crash, a hang or a damaged file."""
+"""Malformed, enormous or adversarial input ends in a clear error or a working editor, never in a crash or hang."""
 
 import json
 import subprocess
@@ -10,7 +9,6 @@ import pytest
 from conftest import subprocess_env, tokenizer_json
 
 LOAD = "Failed to load tokenizer: "
-SOURCE = "Failed to load source tokenizer: "
 
 
 def write(path, content):
@@ -36,20 +34,6 @@ def test_deep_nesting_is_a_parse_error(lexmill, tmp_path, place, opening):
     path = write(tmp_path / "deep.json", closed)
     with pytest.raises(OSError, match=f"^{LOAD}Failed to parse tokenizer.json$"):
         lexmill.Lexmill(path)
-
-
-@pytest.mark.parametrize("content, reason", [
-    ('{"normalizer": ' + "[" * 100_000, "Failed to parse tokenizer.json"),
-    (tokenizer_json({"x": 0}).encode() + b"\xff", "Failed to read: {path}"),
-])
-def test_bad_source_leaves_the_editor_unchanged(lexmill, tmp_path, content, reason):
-    editor = lexmill.Lexmill.from_json(tokenizer_json(["a", "b"], pre_tokenizer={"type": "ByteLevel"}))
-    before, path = editor.to_json(), write(tmp_path / "source.json", content)
-    for call in (editor.merge_from, editor.sync_single_chars):
-        with pytest.raises(OSError) as raised:
-            call(path)
-        assert str(raised.value) == SOURCE + reason.format(path=path)
-    assert editor.to_json() == before
 
 
 @pytest.mark.parametrize("bad", [b"\x80", b"\xc0\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xff", b"\xe2\x96"],
