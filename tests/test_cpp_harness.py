@@ -1,5 +1,4 @@
-"""The C++ test programs, built by the project's CMake build: the fuzz harnesses as replay programs
-(the editor's against the reference editor) and the allocation-failure harness."""
+"""The C++ test programs from the CMake build: the fuzz harnesses as replay programs, the allocation failures."""
 
 import shutil
 import subprocess

@@ -1,5 +1,4 @@
-"""Merging a source tokenizer into the open one (`merge_from`): every merge is checked against the reference
-model (reference_merge.py), a few worked examples anchor the model itself."""
+"""`merge_from`: every merge checked against reference_merge.py; a few worked examples anchor the model itself."""
 
 import json
 
@@ -64,7 +63,7 @@ class Merger:
         return editor, editor.merge_from(path) if limit is None else editor.merge_from(path, limit)
 
     def check(self, target, source, limit=None):
-        """Merges as the model says (twice, the same), or fails with its message leaving the editor as it was."""
+        # Merges as the model says (twice, the same), or fails with its message leaving the editor as it was.
         path = self.source(dump(source))
         try:
             vocab, merges, added_tokens, expected = model_merge(target, source, 262144 if limit is None else limit)

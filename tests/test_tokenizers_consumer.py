@@ -1,6 +1,5 @@
-"""What lexmill writes, loaded and run by the `tokenizers` library on the real tokenizers: every edit kind is read
-with the IDs written, and each edit does what it promises when the file is used. Each edit is made, saved and loaded
-once per module (see `edited`); benchmarks/consumer_figures.py prints the figures measured on the same edits."""
+"""Real tokenizers edited by lexmill, loaded by the `tokenizers` library: every edit is read with the IDs written and
+does what it promises. Each edit is made once per module (`edited`); benchmarks/consumer_figures.py measures them."""
 
 import functools
 import json
@@ -131,12 +130,8 @@ def make_reindexed(s):
 
 
 EDITS = {
-    "unchanged": lambda s: None,
-    "added": make_added,
-    "added_reachable": lambda s: make_added(s, reachable=True),
-    "kept_size": make_kept_size,
-    "pruned": make_pruned,
-    "reindexed": make_reindexed,
+    "unchanged": lambda s: None, "added": make_added, "added_reachable": lambda s: make_added(s, reachable=True),
+    "kept_size": make_kept_size, "pruned": make_pruned, "reindexed": make_reindexed,
     "synced": lambda s: s.editor.sync_single_chars(path_of(other(s.name))),
     # Gemma-3 brings more tokens than the default limit leaves room for.
     "merged": lambda s: setattr(s, "result", s.editor.merge_from(path_of(other(s.name)), 400000 if s.name == QWEN3 else 262144)),

@@ -1,5 +1,4 @@
-"""The type stubs: mypy accepts correct use, reports each misuse that fails at run time,
-and stubtest finds the stubs true to the module."""
+"""The type stubs: mypy accepts correct use and reports each misuse; stubtest finds them true to the module."""
 
 import ast
 import os

@@ -1,4 +1,4 @@
-"""The wheel `pip wheel .` builds: one abi3 build, clean under abi3audit, that runs and type-checks unpacked."""
+"""The wheel `pip wheel .` builds: one abi3 build, clean under abi3audit, that runs unpacked."""
 
 import fcntl
 import importlib.util
@@ -9,7 +9,6 @@ import shutil
 import subprocess
 import sys
 import zipfile
-from pathlib import Path
 
 import pytest
 
@@ -50,7 +49,7 @@ def test_wheel_is_one_abi3_build_using_only_the_limited_api(wheel):
     assert extension["result"]["is_abi3"] and extension["result"]["baseline"] == "3.8"
 
 
-def test_unpacked_wheel_runs_and_type_checks(wheel, tmp_path):
+def test_unpacked_wheel_runs(wheel, tmp_path):
     root = tmp_path / "site"
     with zipfile.ZipFile(wheel) as archive:
         archive.extractall(root)
@@ -61,8 +60,3 @@ def test_unpacked_wheel_runs_and_type_checks(wheel, tmp_path):
                          capture_output=True, text=True, env=env, timeout=300)
     assert ran.returncode == 0, ran.stderr
     assert ran.stdout.startswith(str(root)) and "Lexmill(vocab_size=601, merges_count=344)" in ran.stdout
-    if importlib.util.find_spec("mypy"):  # mypy finds the stubs where the wheel puts them
-        uses = Path(__file__).resolve().parent / "typing_examples" / "uses_api.py"
-        checked = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "c"),
-                                  str(uses)], capture_output=True, text=True, env=env, timeout=300)
-        assert checked.returncode == 0, checked.stdout + checked.stderr

@@ -1,5 +1,4 @@
-"""Type-checked only, never run: each marked line misuses the API in a way that
-fails at run time, and the type checker must say so with the marked error code."""
+"""Type-checked only, never run: each marked line fails at run time; mypy must report the marked error code."""
 
 from pathlib import Path
 
