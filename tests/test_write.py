@@ -1,4 +1,4 @@
-"""The text of to_json() and save(): byte for byte against tests/reference_writer.py and fixed text, stable, faithful."""
+"""The text of to_json() and save(): byte for byte against tests/reference_writer.py and fixed text, and stable."""
 
 import json
 
