@@ -34,7 +34,7 @@ def test_fuzz_harness_replay(programs, harness, inputs):
 
 
 def test_parse_harness_on_json_suites_and_real_files(programs, tmp_path):
-    # Raw and as a normalizer, the fast input and the exact scanner read each text alike.
+    # Raw and as a normalizer, the simdjson path and the exact scanner read each text alike.
     files = [REPO / "examples/tiny.tokenizer.json", *(DATA / f"{name}.tokenizer.json" for name in ("gemma3", "qwen3", "llama2"))]
     for suite in sorted((DATA / "jsontestsuite/test_parsing").glob("*.json")):
         (tmp_path / suite.name).write_bytes(EMBED[0] + suite.read_bytes() + EMBED[1])
