@@ -1,5 +1,5 @@
 // Parser harness: arbitrary bytes as tokenizer.json text (the replay program also reads whole files:
-// test_cpp_harness.py hands it JSON test suites and real tokenizers). What the fast input accepts, the exact scanner
+// test_cpp_harness.py hands it JSON test suites and real tokenizers). What the simdjson path accepts, the exact scanner
 // accepts too, as an equal document; a document that parses is written in both layouts, and each text parses back to
 // the same document and is written again byte for byte the same; opening the text as an editor agrees with the parse
 // (BPE check aside).
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JsonScanner scanner(text);
     const bool exact = read_tokenizer(scanner, exact_doc);
     FUZZ_CHECK(!fast || (exact && same_document(fast_doc, exact_doc)),
-               "fast input accepts what the scanner refuses, or reads another document: " + scanner.error());
+               "simdjson path accepts what the scanner refuses, or reads another document: " + scanner.error());
     // Files that are not UTF-8 are refused before the editor sees them.
     if (!simdjson::validate_utf8(text.data(), text.size())) return 0;
 
