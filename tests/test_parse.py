@@ -40,7 +40,8 @@ def compact(doc):
     ('{"version":"1","added_tokens":{}}', "invalid type: map, expected a sequence", 30),
     (H + "true}", "invalid type: boolean `true`, expected struct Model", 45), ('{"x":01}', "invalid number", 7),
     (M + '"fuse_unk":null}}', "invalid type: null, expected a boolean", 70), ("{}}", "missing field `version`", 2),
-    (M + '"dropout":"x"}}', 'invalid type: string "x", expected f64', 68),
+    (M + '"dropout":"x"}}', 'invalid type: string "x", expected f64', 68), ('{"x":-a}', "invalid number", 7),
+    (M + '"dropout":"\x85"}}', 'invalid type: string "\\u{85}", expected f64', 69),  # columns count bytes
     (M + '"vocab":{"a":-1}}}', "invalid value: integer `-1`, expected u32", 70),
     (M + '"vocab":{"a":4294967296}}}', "invalid value: integer `4294967296`, expected u32", 78),
     (M + '"vocab":{"a":1.0}}}', "invalid type: floating point `1.0`, expected u32", 71),
@@ -63,6 +64,13 @@ def compact(doc):
 def test_fault_descriptions(lexmill, text, expected, offset):
     lines = text[:offset].split("\n")
     assert parse_error(lexmill, text) == f"{expected} at line {len(lines)} column {len(lines[-1])}"
+
+
+def test_escapes_read_by_the_exact_reader(lexmill):
+    # An integer beyond 64 bits sends the whole document past simdjson to the exact reader.
+    text = compact(tokenizer_dict(normalizer={"s": "@", "n": 0})).replace('"@"', r'"\u00e9\ud83d\ude00\n"')
+    text = text.replace('"n":0', '"n":123456789012345678901234567890')
+    assert json.loads(lexmill.Lexmill.from_json(text).to_json())["normalizer"]["s"] == "\u00e9\U0001F600\n"
 
 
 @pytest.mark.parametrize("value, description, column", [
