@@ -171,8 +171,8 @@ def specials(*entries):
 CASES = [
     # Conversions, byte tokens among them: "<0x+A>" and "<0x0a>" are bytes, "<0x41 >" and "<0X41>" are not.
     (bl({"q": 0}), doc([M + "the", "the" + M * 2, " hello", "\u0120the", "\u00e9", "\n", "", "\u4e2d", "<0x20>", "<0x41>",
-                        "<0x0A>", "<0x0a>", "<0x+A>", "<0x00>", "<0xA0>", "<0xff>", "<0xZZ>", "<0x4>", "<0X41>",
-                        "<0x41 >", "<0x\u00e9>", "<0x+G>", "<0x-0>", "<0x A>", "<0x++>"]), None),
+                        "<0x0A>", "<0x0a>", "<0x+A>", "<0x00>", "<0xA0>", "<0xff>", "<0xZZ>", "<0x4G>", "<0x4>",
+                        "<0X41>", "<0x41 >", "<0x\u00e9>", "<0x+G>", "<0x-0>", "<0x A>", "<0x++>"]), None),
     (bl({}), doc({f"<0x{b:02X}>": b for b in range(256)}), None),
     (mk({"q": 0}, marker="_"), doc([M + "the", "a" + M * 2 + "b", " x", "\u0120the", "\u00e9", "<0x20>", "<0x+A>", ""]), None),
     # Source markers and normalizers.
