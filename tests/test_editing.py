@@ -32,10 +32,13 @@ def open_doc(lexmill, *args, **kwargs):
      [("caf", "é")], {"é": 5, "café": 6}),
     ({"é": 0}, [], "éé", "longest_prefix", [("é", "é")], {"éé": 1}),
     ({"a": 0, "b": 7}, [("a", "b")], "b", "already_exists", [], {}),
+    # BPE joins "a b", then "x ab" to its left: the chain starts from "y" + "xab".
+    ({"y": 0, "x": 1, "a": 2, "b": 3, "ab": 4, "xab": 5}, [("a", "b"), ("x", "ab")], "yxab", "reachable",
+     [("y", "xab")], {"yxab": 6}),
 ])
 def test_add_token(lexmill, vocab, merges, token, method, added_merges, new_ids):
     editor = open_doc(lexmill, vocab, merges=merges)
-    result = editor.add_token(token)
+    result = editor.add_token(token, reachable=method == "reachable")
     assert (result.token, result.added, result.method, result.added_merges) == (
         token, method != "already_exists", method, added_merges)
     assert editor.get_vocab() == {**vocab, **new_ids}
