@@ -63,7 +63,8 @@ def additions(path, other_path, count, reachable):
 def merge(data):
     editor = lexmill.Lexmill(str(data / "qwen3.tokenizer.json"))
     editor.merge_from(str(data / "gemma3.tokenizer.json"), 400000)
-    readers = [Tokenizer.from_file(str(data / f"{n}.tokenizer.json")) for n in ("qwen3", "gemma3")] + [reader_of(editor)]
+    readers = [Tokenizer.from_file(str(data / f"{n}.tokenizer.json")) for n in ("qwen3", "gemma3")]
+    readers.append(reader_of(editor))
     print("merge_from gemma3 into qwen3 (max_vocab_size=400000), tokens for one text: target / source / merged")
     for language, text in [*SOURCE_DOMAIN.items(), ("English", PARAGRAPHS[0])]:
         print(f"  {language}: " + " / ".join(str(len(r.encode(text, add_special_tokens=False).ids)) for r in readers))
@@ -76,7 +77,8 @@ def main():
     args = parser.parse_args()
     for name, other in (("qwen3", "gemma3"), ("gemma3", "qwen3")):
         for reachable in (False, True):
-            additions(args.data / f"{name}.tokenizer.json", args.data / f"{other}.tokenizer.json", args.words, reachable)
+            path, other_path = (args.data / f"{n}.tokenizer.json" for n in (name, other))
+            additions(path, other_path, args.words, reachable)
     merge(args.data)
 
 
