@@ -132,6 +132,15 @@ def test_remove_token(lexmill, tokens, merges, token, removed_tokens, removed_me
     assert editor.get_merges() == [m for m in merges if m not in removed_merges]
 
 
+def test_removing_most_merges_keeps_the_rest_in_order(lexmill):
+    # Past 4,096 removed merges, and more removed than left, the merge list is compacted.
+    symbols = [chr(0x100 + i) for i in range(100)]
+    merges = [(a, b) for a in symbols for b in symbols]
+    editor = open_doc(lexmill, symbols + [a + b for a, b in merges], merges=merges)
+    editor.remove_tokens(symbols[:60])
+    assert editor.get_merges() == [(a, b) for a, b in merges if a in symbols[60:] and b in symbols[60:]]
+
+
 def test_validation_reports_positions(lexmill):
     editor = open_doc(lexmill, ["a", "b", "xy", "ab"], merges=[("x", "y"), ("q", "r"), ("a", "b"), ("q", "r")])
     report = editor.validate_merges()
