@@ -66,11 +66,12 @@ def test_fault_descriptions(lexmill, text, expected, offset):
     assert parse_error(lexmill, text) == f"{expected} at line {len(lines)} column {len(lines[-1])}"
 
 
-def test_escapes_read_by_the_exact_reader(lexmill):
+def test_escapes_and_underflow_read_by_the_exact_reader(lexmill):
     # An integer beyond 64 bits sends the whole document past simdjson to the exact reader.
     text = compact(tokenizer_dict(normalizer={"s": "@", "n": 0})).replace('"@"', r'"\u00e9\ud83d\ude00\n"')
-    text = text.replace('"n":0', '"n":123456789012345678901234567890')
-    assert json.loads(lexmill.Lexmill.from_json(text).to_json())["normalizer"]["s"] == "\u00e9\U0001F600\n"
+    text = text.replace('"n":0', '"n":123456789012345678901234567890,"tiny":[1e-400,-2E-999]')
+    read = json.loads(lexmill.Lexmill.from_json(text).to_json())["normalizer"]
+    assert read["s"] == "\u00e9\U0001F600\n" and [str(x) for x in read["tiny"]] == ["0.0", "-0.0"]
 
 
 @pytest.mark.parametrize("value, description, column", [
