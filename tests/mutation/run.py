@@ -1,6 +1,7 @@
 """How many faults do the fast tests catch? A mutation run of the C++ core (tests/README.md).
 
-    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT] [--resume LOG]
+    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT]
+                                  [--resume LOG [--retry-survivors]]
 
 A fixed, seeded sample of universalmutator's one-line faults of src/document and src/editor, put in place
 one at a time (restored after each, also on Ctrl-C); a fault whose build and fast tests pass survives.
@@ -93,6 +94,7 @@ def main():
     parser.add_argument("--only", metavar="TEXT", help="only the mutants of source files whose path contains TEXT")
     parser.add_argument("--resume", metavar="LOG", type=Path,
                         help="the output of an interrupted run with the same options: its verdicts are taken as they stand")
+    parser.add_argument("--retry-survivors", action="store_true", help="with --resume: test LOG's survivors again")
     args = parser.parse_args()
     done = {}
     if args.resume:
@@ -110,12 +112,17 @@ def main():
                     f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
     if not (run(build, 900) and tests_pass(args.build)):
         sys.exit("the unmutated sources do not build or do not pass the fast tests")
+    # Mutants that LOG passes over up to its last verdict did not build there.
+    last = max((i for i, (source, _, change) in enumerate(pool) if where(source, *change) in done), default=-1)
     caught, survivors, tried = 0, [], 0
-    for source, text, change in pool:
+    for i, (source, text, change) in enumerate(pool):
         if tried == args.count:
             break
         place = where(source, *change)
-        killed = done[place] if place in done else caught_by_tests(source, text, build, args.build)
+        if place in done and (done[place] or not args.retry_survivors):
+            killed = done[place]
+        else:
+            killed = None if i < last and place not in done else caught_by_tests(source, text, build, args.build)
         if killed is None:  # does not build: the next one takes its place
             continue
         tried += 1
