@@ -8,7 +8,6 @@ one at a time (restored after each, also on Ctrl-C); a fault whose build and fas
 """
 
 import argparse
-import difflib
 import os
 import random
 import re
@@ -29,14 +28,10 @@ PROGRAMS = [["replay_editor", "--random", "3000", "1"], ["replay_merge", "--rand
 
 def changed_line(original, mutant):
     """(line number, old text, new text) of a mutant that replaces one line, or None."""
-    opcodes = [op for op in difflib.SequenceMatcher(None, original, mutant, autojunk=False).get_opcodes()
-               if op[0] != "equal"]
-    if len(opcodes) != 1 or opcodes[0][0] != "replace":
+    changed = [i for i, (old, new) in enumerate(zip(original, mutant)) if old != new]
+    if len(original) != len(mutant) or len(changed) != 1:
         return None
-    _, i1, i2, j1, j2 = opcodes[0]
-    if i2 - i1 != 1 or j2 - j1 != 1:
-        return None
-    return i1 + 1, original[i1].strip(), mutant[j1].strip()
+    return changed[0] + 1, original[changed[0]].strip(), mutant[changed[0]].strip()
 
 
 def worth_trying(old, new):
@@ -96,10 +91,10 @@ def main():
                         help="the output of an interrupted run with the same options: its verdicts are taken as they stand")
     parser.add_argument("--retry-survivors", action="store_true", help="with --resume: test LOG's survivors again")
     args = parser.parse_args()
-    done = {}
+    logged = []  # (place, caught) of each mutant tried, in LOG's order
     if args.resume:
         for verdict, place in re.findall(r"^\[\d+/\d+\] (caught  |SURVIVED) (.+)$", args.resume.read_text(), re.MULTILINE):
-            done[place] = verdict == "caught  "
+            logged.append((place, verdict == "caught  "))
     if shutil.which("mutate") is None:  # its own interpreter; the tests run on this one, sys.executable
         sys.exit("needs universalmutator's mutate on PATH: install it here, or add its bin folder at the end of PATH")
     pool = [mutant for mutant in candidates(args.seed) if (args.only or "") in str(mutant[0].relative_to(REPO))]
@@ -112,17 +107,17 @@ def main():
                     f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
     if not (run(build, 900) and tests_pass(args.build)):
         sys.exit("the unmutated sources do not build or do not pass the fast tests")
-    # Mutants that LOG passes over up to its last verdict did not build there.
-    last = max((i for i, (source, _, change) in enumerate(pool) if where(source, *change) in done), default=-1)
     caught, survivors, tried = 0, [], 0
-    for i, (source, text, change) in enumerate(pool):
+    for source, text, change in pool:
         if tried == args.count:
             break
         place = where(source, *change)
-        if place in done and (done[place] or not args.retry_survivors):
-            killed = done[place]
+        if tried < len(logged):  # replaying LOG: the mutants it passes over did not build there
+            if place != logged[tried][0]:
+                continue
+            killed = logged[tried][1] or (args.retry_survivors and bool(caught_by_tests(source, text, build, args.build)))
         else:
-            killed = None if i < last and place not in done else caught_by_tests(source, text, build, args.build)
+            killed = caught_by_tests(source, text, build, args.build)
         if killed is None:  # does not build: the next one takes its place
             continue
         tried += 1
