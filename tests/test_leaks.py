@@ -1,5 +1,5 @@
-"""Memory stays flat over many rounds of every method, successful and failing: a leaked object keeps a
-reference to its class, so class reference counts must not move; leaked buffers show in the resident size."""
+"""Memory stays flat over many rounds of every method, successful and failing: the reference counts of the classes
+(each instance holds one) and of the arguments must not move; leaked buffers show in the resident size."""
 
 import json
 import os
@@ -24,7 +24,7 @@ CHILD = textwrap.dedent(r'''
     folder, rounds, BIG, TARGET = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
     SOURCE, NOT_JSON, MISSING, OUT = (os.path.join(folder, n + ".json") for n in ("source", "not", "missing", "out"))
     RESULTS = tuple(getattr(lexmill, n) for n in lexmill.__all__ if n not in ("__version__", "Lexmill"))
-    EXERCISED = set()
+    EXERCISED, NOT_TEXT = set(), object()
 
     def use(name, value):
         EXERCISED.add(name)
@@ -61,7 +61,8 @@ CHILD = textwrap.dedent(r'''
             (OSError, lambda: lexmill.Lexmill(NOT_JSON)), (ValueError, lambda: lexmill.Lexmill.from_json("{" + BIG)),
             (OSError, lambda: e.save(folder)), (OSError, lambda: e.merge_from(MISSING)),
             (ValueError, lambda: opened.spell(BIG)), (TypeError, lambda: e.has_token(token=BIG, extra=1)),
-            (OverflowError, lambda: e.shrink(1, 2 ** 40)), (TypeError, lambda: e.add_tokens(["a", 1])),
+            (TypeError, lambda: e.save(NOT_TEXT)), (TypeError, lambda: e.save(BIG, NOT_TEXT)),
+            (OverflowError, lambda: e.shrink(1, 2 ** 40)), (TypeError, lambda: e.add_tokens(["a", NOT_TEXT])),
             (UnicodeEncodeError, lambda: e.has_token("\ud800" + BIG)), (RuntimeError, lambda: e.add_tokens(calls_back())),
             (TypeError, lambda: lexmill.AdditionResult()), (AttributeError, lambda: setattr(results[12], "vocab_size", 1)),
         ]:
@@ -78,7 +79,8 @@ CHILD = textwrap.dedent(r'''
 
     def refcounts():
         gc.collect()
-        return {name: sys.getrefcount(getattr(lexmill, name)) for name in lexmill.__all__ if name != "__version__"}
+        names = [name for name in lexmill.__all__ if name != "__version__"]
+        return [sys.getrefcount(x) for x in [*(getattr(lexmill, name) for name in names), BIG, NOT_TEXT]]
 
     kept = [one_round() for _ in range(3)]
     for _ in range(2 * rounds):  # the first rounds may still settle allocator pools
