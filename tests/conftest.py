@@ -42,6 +42,10 @@ def tokenizer_json(*args, **kwargs):
     return json.dumps(tokenizer_dict(*args, **kwargs), ensure_ascii=False)
 
 
+def open_doc(lexmill, *args, **kwargs):
+    return lexmill.Lexmill.from_json(tokenizer_json(*args, **kwargs))
+
+
 def directory_listing(path):
     return sorted(p.name for p in path.iterdir())
 

@@ -6,15 +6,9 @@ import warnings
 
 import pytest
 
-from conftest import tokenizer_json
+from conftest import open_doc, tokenizer_json
 
 U32_MAX = 2**32 - 1
-
-
-def open_doc(lexmill, *args, **kwargs):
-    return lexmill.Lexmill.from_json(tokenizer_json(*args, **kwargs))
-
-
 
 
 @pytest.mark.parametrize("vocab, merges, token, method, added_merges, new_ids", [
@@ -108,8 +102,6 @@ def test_pinning_enters_added_tokens_a_reader_would_renumber(lexmill, tmp_path):
     assert editor.pin_added_tokens() == 0
 
 
-
-
 @pytest.mark.parametrize("tokens, merges, token, removed_tokens, removed_merges", [
     (["a", "b", "c", "ab", "bc", "abc"], [("a", "b"), ("ab", "c"), ("b", "c")], "ab", ["ab", "abc"], [("a", "b"), ("ab", "c")]),
     (["a", "b", "c", "d", "ab", "abc", "abcd", "cd", "x"], [("a", "b"), ("c", "d"), ("ab", "c"), ("abc", "d"), ("x", "x")],
@@ -150,8 +142,6 @@ def test_validation_reports_positions(lexmill):
     assert editor.get_merges() == [("x", "y"), ("a", "b")]
 
 
-
-
 def test_shrink_choice(lexmill):
     brackets = {"[CLS]": 40, "<s>": 41, "<|endoftext|>": 42, "[]": 43, "<>": 44}
     vocab = {"ab": 3, "cd": 9, "bc": 9, "ef": 5, "abcd": 0, "ééé": 8, "a": 30, "": 31, "<a": 45, "a]": 46, "[x>": 47}
@@ -176,8 +166,6 @@ def test_shrink_cascades_past_min_id_and_brackets(lexmill):
     assert (r.initial_vocab_size, r.initial_merges_count, r.final_vocab_size, r.final_merges_count,
             r.tokens_removed_count, r.total_tokens_removed, r.total_merges_removed) == (9, 4, 4, 0, 3, 5, 4)
     assert list(editor.get_vocab()) == ["<a", "a", "b", "c"]
-
-
 
 
 def reindex_fields(r):
@@ -223,7 +211,6 @@ def test_reindex_keeps_added_tokens_and_next_id_in_step(lexmill, vocab, added_to
     assert [entry["id"] for entry in json.loads(editor.to_json())["added_tokens"]] == added_ids_after
     editor.add_token_atomic("z")
     assert editor.get_token_id("z") == next_token_id
-
 
 
 KEEP_SIZE_KEYS = ["initial_vocab_size", "final_vocab_size", "tokens_requested", "tokens_added", "tokens_removed",
@@ -315,8 +302,6 @@ def test_sync_source_that_cannot_be_loaded(lexmill, tmp_path, capfd, content, me
         editor.sync_single_chars(str(path))
     assert str(raised.value) == "Failed to load source tokenizer: " + message.format(path=path)
     assert capfd.readouterr() == ("", "") and editor.to_json() == before
-
-
 
 
 class Peeking:  # a sequence of tokens that reads the editor while the call converts it

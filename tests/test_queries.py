@@ -2,11 +2,7 @@
 
 import pytest
 
-from conftest import tokenizer_json
-
-
-def open_doc(lexmill, *args, **kwargs):
-    return lexmill.Lexmill.from_json(tokenizer_json(*args, **kwargs))
+from conftest import open_doc
 
 
 def test_empty_tokenizer(lexmill):
