@@ -138,23 +138,3 @@ def test_nul_is_data_written_as_an_escape(lexmill, tmp_path):
         with pytest.raises(OSError, match=f"^{LOAD}Failed to parse tokenizer.json$"):
             lexmill.Lexmill(write(tmp_path / "raw.json", content))
 
-
-@pytest.mark.parametrize("history", ["fresh", "after_an_edit"])
-def test_once_faulty_edits(lexmill, history):
-    # Removing a string only a merge produces removes that merge.
-    editor = lexmill.Lexmill.from_json(tokenizer_json({"a": 0, "b": 1, "x": 2}, [("a", "b")]))
-    if history == "after_an_edit":
-        editor.add_token("xa")
-        editor.remove_token("xa")
-    removal = editor.remove_token("ab")
-    assert (removal.removed_tokens, removal.removed_merges, editor.get_merges()) == (["ab"], [("a", "b")], [])
-    # The empty token is a token like any other; under the sanitizers it once read through a null pointer.
-    editor = lexmill.Lexmill.from_json(tokenizer_json({}))
-    assert editor.add_token("").method == "char_chain"
-    report = editor.add_tokens_keep_size(["x"], whitelist=["x"])
-    assert report["tokens_removed"] == 1 and editor.get_vocab() == {"x": 1}
-    editor = lexmill.Lexmill.from_json(tokenizer_json({}))
-    editor.add_token("")
-    editor.add_token("ab")
-    assert editor.remove_tokens(["", ""])[0].removed_tokens == [""]
-    assert editor.shrink(5).tokens_removed_count == 1 and editor.get_vocab() == {"a": 2, "b": 3}
