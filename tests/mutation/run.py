@@ -1,6 +1,6 @@
 """How many faults do the fast tests catch? A mutation run of the C++ core (tests/README.md).
 
-    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--list] [--only TEXT]
+    python3 tests/mutation/run.py [--count 160] [--seed 1] [--build DIR] [--only TEXT]
                                   [--resume LOG [--retry-survivors]]
 
 A fixed, seeded sample of universalmutator's one-line faults of src/document and src/editor, put in place
@@ -85,7 +85,6 @@ def main():
     parser.add_argument("--count", type=int, default=160, help="mutants that build, to run the tests on")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--build", type=Path, default=REPO / "build" / "mutation")
-    parser.add_argument("--list", action="store_true", help="only print the sample")
     parser.add_argument("--only", metavar="TEXT", help="only the mutants of source files whose path contains TEXT")
     parser.add_argument("--resume", metavar="LOG", type=Path,
                         help="the output of an interrupted run with the same options: its verdicts are taken as they stand")
@@ -99,9 +98,6 @@ def main():
         sys.exit("needs universalmutator's mutate on PATH: install it here, or add its bin folder at the end of PATH")
     pool = [mutant for mutant in candidates(args.seed) if (args.only or "") in str(mutant[0].relative_to(REPO))]
     where = lambda source, line, old, new: f"{source.relative_to(REPO)}:{line}: {old}  ->  {new}"
-    if args.list:
-        print("\n".join(where(source, *change) for source, _, change in pool[: args.count]))
-        return
     build = ["cmake", "--build", str(args.build)]
     subprocess.run(["cmake", "-S", str(REPO), "-B", str(args.build), "-G", "Ninja", "-DLEXMILL_TEST_PROGRAMS=ON",
                     f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
@@ -115,7 +111,7 @@ def main():
         if tried < len(logged):  # replaying LOG: the mutants it passes over did not build there
             if place != logged[tried][0]:
                 continue
-            killed = logged[tried][1] or (args.retry_survivors and bool(caught_by_tests(source, text, build, args.build)))
+            killed = logged[tried][1] or args.retry_survivors and bool(caught_by_tests(source, text, build, args.build))
         else:
             killed = caught_by_tests(source, text, build, args.build)
         if killed is None:  # does not build: the next one takes its place
