@@ -1,5 +1,5 @@
 #pragma once
-// Pieces of decoding JSON string escapes that both readers share.
+// Pieces of decoding JSON string escapes, for the exact scanner.
 
 #include <cstdint>
 #include <string>
@@ -28,17 +28,6 @@ inline int hex_value(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-// The four hexadecimal digits at `p` as a number; false when one is not a digit.
-inline bool hex4(const char* p, uint32_t& out) {
-    out = 0;
-    for (int k = 0; k < 4; ++k) {
-        const int v = hex_value(p[k]);
-        if (v < 0) return false;
-        out = out << 4 | static_cast<uint32_t>(v);
-    }
-    return true;
 }
 
 // Appends the UTF-8 encoding of the Unicode scalar value `cp`.

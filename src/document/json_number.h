@@ -1,6 +1,6 @@
 #pragma once
-// JSON number literals in the three kinds the document keeps numbers as. Both
-// readers convert through here, so that they agree on every value.
+// JSON number literals in the three kinds the document keeps numbers as, as
+// the exact scanner reads them: the same values simdjson gives the other reader.
 
 #include <cstdint>
 #include <string_view>
