@@ -29,6 +29,8 @@ U32_MAX = 2**32 - 1
     # BPE joins "a b", then "x ab" to its left: the chain starts from "y" + "xab".
     ({"y": 0, "x": 1, "a": 2, "b": 3, "ab": 4, "xab": 5}, [("a", "b"), ("x", "ab")], "yxab", "reachable",
      [("y", "xab")], {"yxab": 6}),
+    # The earlier merge first, wherever it stands: "a" + "bc".
+    ({"a": 0, "b": 1, "c": 2, "bc": 3, "ab": 4}, [("b", "c"), ("a", "b")], "abc", "reachable", [("a", "bc")], {"abc": 5}),
 ])
 def test_add_token(lexmill, vocab, merges, token, method, added_merges, new_ids):
     editor = open_doc(lexmill, vocab, merges=merges)

@@ -57,6 +57,7 @@ def compact(doc):
     ('{"version":"\\udc00"}', "lone leading surrogate in hex escape", 18),
     ('{"version":"a\tb"}', "control character (\\u0000-\\u001F) found while parsing a string", 14),
     ('{"normalizer":[0.5e999]}', "number out of range", 22), ('{"version":"1"', "EOF while parsing an object", 14),
+    ('{"normalizer":[1e0309]}', "number out of range", 21), ('{"version":-1}', "invalid type: integer `-1`, expected a string", 13),
     ('{"version":"1","added_tokens":[1,', "EOF while parsing a value", 33),
     ('{"version":"1","added_tokens":[1', "EOF while parsing a list", 32),
     ('{"version":"1', "EOF while parsing a string", 13), (H + MODEL + "} x", "trailing characters", 81),
@@ -68,10 +69,10 @@ def test_fault_descriptions(lexmill, text, expected, offset):
 
 def test_escapes_and_underflow_read_by_the_exact_reader(lexmill):
     # An integer beyond 64 bits sends the whole document past simdjson to the exact reader.
-    text = compact(tokenizer_dict(normalizer={"s": "@", "n": 0})).replace('"@"', r'"\u00e9\ud83d\ude00\n"')
-    text = text.replace('"n":0', '"n":123456789012345678901234567890,"tiny":[1e-400,-2E-999]')
+    text = compact(tokenizer_dict(normalizer={"s": "@", "n": 0})).replace('"@"', r'"\u00e9\u20ac\ud83d\ude00\n"')
+    text = text.replace('"n":0', '"n":123456789012345678901234567890,"tiny":[1e-400,-2E-999,1e-0400]')
     read = json.loads(lexmill.Lexmill.from_json(text).to_json())["normalizer"]
-    assert read["s"] == "\u00e9\U0001F600\n" and [str(x) for x in read["tiny"]] == ["0.0", "-0.0"]
+    assert read["s"] == "\u00e9\u20ac\U0001F600\n" and [str(x) for x in read["tiny"]] == ["0.0", "-0.0", "0.0"]
 
 
 @pytest.mark.parametrize("value, description, column", [
