@@ -69,10 +69,12 @@ def test_fault_descriptions(lexmill, text, expected, offset):
 
 def test_escapes_and_underflow_read_by_the_exact_reader(lexmill):
     # An integer beyond 64 bits sends the whole document past simdjson to the exact reader.
-    text = compact(tokenizer_dict(normalizer={"s": "@", "n": 0})).replace('"@"', r'"\u00e9\u20ac\ud83d\ude00\n"')
-    text = text.replace('"n":0', '"n":123456789012345678901234567890,"tiny":[1e-400,-2E-999,1e-0400]')
-    read = json.loads(lexmill.Lexmill.from_json(text).to_json())["normalizer"]
-    assert read["s"] == "\u00e9\u20ac\U0001F600\n" and [str(x) for x in read["tiny"]] == ["0.0", "-0.0", "0.0"]
+    text = compact(tokenizer_dict(normalizer={"s": "@", "n": 0}, model_extra={"byte_fallback": True, "fuse_unk": True}))
+    text = text.replace('"n":0', '"n":123456789012345678901234567890,"tiny":[1e-400,-2E-999,1e-0400,true]')
+    written = json.loads(lexmill.Lexmill.from_json(text.replace('"@"', r'"\u00e9\u20ac\ud83d\ude00\n"')).to_json())
+    read = written["normalizer"]
+    assert read["s"] == "\u00e9\u20ac\U0001F600\n" and [str(x) for x in read["tiny"]] == ["0.0", "-0.0", "0.0", "True"]
+    assert (written["model"]["byte_fallback"], written["model"]["fuse_unk"], written["model"]["ignore_merges"]) == (True, True, False)
 
 
 @pytest.mark.parametrize("value, description, column", [
