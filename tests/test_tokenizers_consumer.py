@@ -5,6 +5,7 @@ import functools
 import json
 import warnings
 from collections import Counter
+from pathlib import Path
 from types import SimpleNamespace
 
 import pytest
@@ -43,7 +44,7 @@ def path_of(name):
     return str(data_file(f"{name}.tokenizer.json"))
 
 
-document = functools.cache(lambda name: json.loads(data_file(f"{name}.tokenizer.json").read_text(encoding="utf-8")))
+document = functools.cache(lambda name: json.loads(Path(path_of(name)).read_text(encoding="utf-8")))
 
 
 def presented(tokenizer, text):
